@@ -1,0 +1,29 @@
+# Tests are Windows programs; CTest runs each one under Wine in a throwaway copy
+# of a booted 64-bit prefix (scripts/wine-run).
+
+set(WINE_RUNNER ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)
+
+# add_wine_test(NAME SOURCES a.cpp ... [LIBRARIES l ...] [TIMEOUT seconds] [NO_GTEST_MAIN])
+# Builds NAME.exe with GoogleTest and registers it with CTest.
+function(add_wine_test name)
+  cmake_parse_arguments(T "NO_GTEST_MAIN" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_INCLUDE_DIR})
+  if(T_NO_GTEST_MAIN)
+    target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBRARIES} GTest::gtest_main GTest::gmock)
+  endif()
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  math(EXPR ctest_timeout "${T_TIMEOUT} + 120")
+  add_test(NAME ${name}
+           COMMAND ${WINE_RUNNER} --template ${WINE_TEMPLATE} --timeout ${T_TIMEOUT}
+                   $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ctest_timeout})
+endfunction()

@@ -1,0 +1,58 @@
+# Shared by the scripts that run Windows programs under Wine. Sourced, not run.
+
+# The 32-bit half of Wine is an i386 Linux program. Where the kernel runs no
+# 32-bit programs itself (ia32 emulation switched off), qemu's user-mode
+# emulator runs them, registered with binfmt_misc.
+wine_env_check() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then return 0; fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && [ -x /usr/bin/qemu-i386 ]; then
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' \
+      > /proc/sys/fs/binfmt_misc/register 2>/dev/null
+  fi
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then return 0; fi
+  echo "wine: the 32-bit Wine loader does not run here (see scripts/setup)" >&2
+  return 1
+}
+
+# Boots the template prefix once: 64-bit, no links into the Linux home.
+wine_template_ensure() {
+  local template=$1
+  mkdir -p "$template"
+  (
+    flock 9
+    [ -f "$template/ready" ] && exit 0
+    rm -rf "$template/prefix" "$template/home"
+    mkdir -p "$template/home"
+    export WINEPREFIX=$template/prefix HOME=$template/home WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    echo "wine: booting the template prefix in $template (once per build tree)" >&2
+    wineboot -i >"$template/boot.log" 2>&1
+    wineserver -w
+    # Every Win32 delete acts on a link's target: no folder of the prefix may
+    # lead out of it.
+    find "$WINEPREFIX/drive_c" -type l | while read -r link; do
+      if [ -d "$link" ]; then rm "$link" && mkdir "$link"; else rm "$link" && : >"$link"; fi
+    done
+    wineserver -k 2>/dev/null; wineserver -w
+    touch "$template/ready"
+  ) 9>"$template.lock"
+  [ -f "$template/ready" ]
+}
+
+# Wine processes of the given prefix that a test left running, by name; the
+# prefix's own system processes do not count.
+wine_leftover_processes() {
+  local prefix=$1 pid name
+  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$pid" = "$$" ] && continue
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
+    name=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/ *$//')
+    case "$name" in
+      ''|*wineserver*|*services.exe*|*winedevice.exe*|*plugplay.exe*|*svchost.exe*|*explorer.exe*|*rpcss.exe*|*winemenubuilder.exe*|*conhost.exe*|*tabtip.exe*|*wineboot.exe*) continue ;;
+    esac
+    printf '%s\n' "$(basename "${name%% *}" | tr ' ' '_')"
+  done
+}
