@@ -2,7 +2,7 @@
 # of a booted 64-bit prefix (scripts/wine-run).
 
 set(WINE_RUNNER ${CMAKE_SOURCE_DIR}/scripts/wine-run)
-set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template)
+set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template CACHE PATH "Booted prefix that every test copies")
 
 # add_wine_test(NAME SOURCES a.cpp ... [LIBRARIES l ...] [TIMEOUT seconds] [NO_GTEST_MAIN])
 # Builds NAME.exe with GoogleTest and registers it with CTest.
