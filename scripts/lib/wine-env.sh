@@ -42,17 +42,46 @@ wine_template_ensure() {
   [ -f "$template/ready" ]
 }
 
-# Wine processes of the given prefix that a test left running, by name; the
-# prefix's own system processes do not count.
+# Wine processes of the given prefix that a test left running, by program
+# name; the prefix's own system processes do not count.
 wine_leftover_processes() {
-  local prefix=$1 pid name
+  local prefix=$1 pid args name
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
     [ "$pid" = "$$" ] && continue
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" || continue
-    name=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/ *$//')
-    case "$name" in
-      ''|*wineserver*|*services.exe*|*winedevice.exe*|*plugplay.exe*|*svchost.exe*|*explorer.exe*|*rpcss.exe*|*winemenubuilder.exe*|*conhost.exe*|*tabtip.exe*|*wineboot.exe*) continue ;;
+    { tr '\0' '\n' <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$prefix"; } 2>/dev/null || continue
+    args=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null)
+    # A Windows program shows as its loader followed by the program's path.
+    name=$(printf '%s\n' "$args" | grep -i -m1 -E '\.exe$' | sed 's/.*[\\/]//')
+    [ -n "$name" ] || name=$(printf '%s\n' "$args" | head -1 | sed 's/.*[\\/]//')
+    case "$(printf '%s' "$name" | tr 'A-Z' 'a-z')" in
+      ''|wineserver*|services.exe|winedevice.exe|plugplay.exe|svchost.exe|explorer.exe|rpcss.exe|winemenubuilder.exe|conhost.exe|tabtip.exe|wineboot.exe) continue ;;
     esac
-    printf '%s\n' "$(basename "${name%% *}" | tr ' ' '_')"
+    printf '%s(%s)\n' "$name" "$pid"
   done
+}
+
+# Makes a throwaway copy of the template under a new scratch folder and points
+# WINEPREFIX and HOME at it; its wineserver is kept alive between programs.
+# Sets WINE_SCRATCH and WINE_WORK (the copy's C:\work, made the current folder).
+wine_prefix_new() {
+  local template=$1
+  WINE_SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+  export WINEPREFIX=$WINE_SCRATCH/prefix HOME=$WINE_SCRATCH/home WINEDEBUG=${WINEDEBUG:--all}
+  mkdir -p "$HOME"
+  cp -a "$template/prefix" "$WINEPREFIX"
+  WINE_WORK=$WINEPREFIX/drive_c/work
+  mkdir -p "$WINE_WORK"
+  wineserver -p
+  cd "$WINE_WORK"
+}
+
+# Shuts the copy's wineserver down (ending whatever still runs in it) and
+# removes the copy.
+wine_prefix_drop() {
+  [ -n "${WINE_SCRATCH:-}" ] || return 0
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  cd /
+  rm -rf "$WINE_SCRATCH"
+  WINE_SCRATCH=
 }
