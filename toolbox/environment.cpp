@@ -1,0 +1,171 @@
+#include "toolbox/environment.h"
+
+#include "tessel/exception.h"
+#include "tessel/format.h"
+#include "tessel/log/log.h"
+
+#include <shlobj.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const wchar_t separator[] = L"==================================================";
+
+struct token_closer {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using token_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, token_closer>;
+
+struct sid_freer {
+    void operator()(PSID sid) const { FreeSid(sid); }
+};
+using owned_sid = std::unique_ptr<std::remove_pointer_t<PSID>, sid_freer>;
+
+std::string os_name(const OSVERSIONINFOEXA& v)
+{
+    const bool workstation = v.wProductType == VER_NT_WORKSTATION;
+    if (v.dwMajorVersion == 5) {
+        if (v.dwMinorVersion == 0)
+            return "Windows 2000 ";
+        if (v.dwMinorVersion == 1 || v.dwMinorVersion == 2)
+            return workstation ? "Windows XP " : "Windows Server 2003 ";
+    }
+    if (v.dwMajorVersion == 6) {
+        if (v.dwMinorVersion == 0)
+            return workstation ? "Windows Vista " : "Windows Server 2008 ";
+        if (v.dwMinorVersion == 1)
+            return workstation ? "Windows 7 " : "Windows Server 2008 R2 ";
+    }
+    return {};
+}
+
+// The basic version record; a failed query leaves it zero-filled.
+OSVERSIONINFOA basic_version(bool& ok)
+{
+    OSVERSIONINFOA v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    ok = GetVersionExA(&v) != FALSE;
+    return v;
+}
+
+int token_error(const char* call)
+{
+    tessel::log::error("Function IsRunAsAdministrator - %s Error %d", call, static_cast<int>(GetLastError()));
+    return -1;
+}
+
+} // namespace
+
+std::string get_os_description()
+{
+    OSVERSIONINFOEXA v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&v)))
+        return tessel::format("Unable to GetVersion info. Error: %d", static_cast<int>(GetLastError()));
+    std::string name = os_name(v);
+    if (name.empty())
+        return tessel::format("OS: majorv=%u minorv=%u", static_cast<unsigned>(v.dwMajorVersion),
+                              static_cast<unsigned>(v.dwMinorVersion));
+    return name + v.szCSDVersion;
+}
+
+bool is_before_windows_2000()
+{
+    bool ok;
+    return basic_version(ok).dwMajorVersion <= 4;
+}
+
+bool is_xp_or_server_2003()
+{
+    bool ok;
+    OSVERSIONINFOA v = basic_version(ok);
+    return ok && v.dwMajorVersion == 5 && (v.dwMinorVersion == 1 || v.dwMinorVersion == 2);
+}
+
+int groups_include_administrators(const TOKEN_GROUPS& groups)
+{
+    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    PSID raw = nullptr;
+    if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                  0, 0, 0, 0, 0, 0, &raw))
+        return token_error("AllocateAndInitializeSid");
+    owned_sid administrators(raw);
+    for (DWORD i = 0; i < groups.GroupCount; ++i) {
+        // Deny-only or disabled, the membership is what counts.
+        if (EqualSid(groups.Groups[i].Sid, administrators.get()))
+            return 1;
+    }
+    return 0;
+}
+
+int IsRunAsAdministrator(const std::wstring& title)
+{
+    tessel::log::info(L"**** Check if %s runs as Administrator ****", title.c_str());
+    tessel::log::info(L"");
+
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return token_error("OpenProcessToken");
+    token_handle token(raw);
+
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return token_error("GetTokenInformation");
+    std::vector<unsigned char> block(size);
+    if (!GetTokenInformation(token.get(), TokenGroups, block.data(), size, &size))
+        return token_error("GetTokenInformation");
+
+    const int member = groups_include_administrators(*reinterpret_cast<const TOKEN_GROUPS*>(block.data()));
+    if (member < 0)
+        return -1;
+    if (member == 0)
+        tessel::log::info(L"You must be an Administrator to launch this application");
+    tessel::log::info(separator);
+    if (member == 1)
+        tessel::log::info(L"");
+    return member;
+}
+
+bool is_wow64()
+{
+    using is_wow64_process_fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel32 = GetModuleHandleA("kernel32");
+    if (!kernel32)
+        return false;
+    auto query = reinterpret_cast<is_wow64_process_fn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    if (!query || !query(GetCurrentProcess(), &wow64))
+        return false;
+    return wow64 != FALSE;
+}
+
+std::wstring registry_root_name(HKEY root)
+{
+    if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS) return L"HKEY_USERS";
+    if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
+    return L"HKEY_!unidentified!";
+}
+
+std::string get_shell_folder(int csidl)
+{
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, path)))
+        throw tessel::exception(tessel::format("Error in ::SHGetFolderPath( 0, CSIDL=%d ....", csidl));
+    return std::string(path) + "\\";
+}
+
+std::string get_common_program_files_folder() { return get_shell_folder(CSIDL_PROGRAM_FILES_COMMON); }
+std::string get_profile_folder() { return get_shell_folder(CSIDL_PROFILE); }
+std::string get_app_data_folder() { return get_shell_folder(CSIDL_APPDATA); }
+std::string get_common_app_data_folder() { return get_shell_folder(CSIDL_COMMON_APPDATA); }
+std::string get_desktop_folder() { return get_shell_folder(CSIDL_DESKTOPDIRECTORY); }
+std::string get_common_desktop_folder() { return get_shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY); }
+std::string get_common_programs_folder() { return get_shell_folder(CSIDL_COMMON_PROGRAMS); }
+std::string get_programs_folder() { return get_shell_folder(CSIDL_PROGRAMS); }
+std::string get_program_files_folder() { return get_shell_folder(CSIDL_PROGRAM_FILES); }

@@ -1,0 +1,33 @@
+// Small questions about the machine the remover runs on. Every call asks the
+// system afresh.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+std::string get_os_description();
+bool is_before_windows_2000();
+bool is_xp_or_server_2003();
+
+// 1 administrator, 0 not, -1 the test itself failed (logged).
+int IsRunAsAdministrator(const std::wstring& title);
+// Whether a token's group list holds the built-in Administrators group, in
+// whatever state (enabled or deny-only). -1 when the group's identifier cannot
+// be built (logged).
+int groups_include_administrators(const TOKEN_GROUPS& groups);
+
+bool is_wow64();
+std::wstring registry_root_name(HKEY root);
+
+// Narrow paths (ANSI code page) that always end with one appended backslash.
+// Raise tessel::exception when the shell has no answer.
+std::string get_shell_folder(int csidl);
+std::string get_common_program_files_folder();
+std::string get_profile_folder();
+std::string get_app_data_folder();
+std::string get_common_app_data_folder();
+std::string get_desktop_folder();
+std::string get_common_desktop_folder();
+std::string get_common_programs_folder();
+std::string get_programs_folder();
+std::string get_program_files_folder();
