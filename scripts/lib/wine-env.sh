@@ -75,6 +75,29 @@ wine_prefix_new() {
   cd "$WINE_WORK"
 }
 
+# Linux path of a path on the current prefix's C: drive; fails for anything
+# else, and for ".." parts, which could lead out of the prefix.
+wine_c_path() {
+  case "$1" in [Cc]:\\*) ;; *) return 1 ;; esac
+  case "$1\\" in *'\..\'*) return 1 ;; esac
+  printf '%s/drive_c%s\n' "$WINEPREFIX" "$(printf '%s' "${1#??}" | tr '\\' /)"
+}
+
+# Makes the Linux symbolic links that a list file asks for in the current
+# prefix: lines "C:\link -> C:\target" (blank lines and "#" comments skipped).
+# The link's parent folders are created; the target need not exist yet.
+wine_prefix_links() {
+  local list=$1 line link target
+  while IFS= read -r line || [ -n "$line" ]; do
+    line=${line%$'\r'}
+    case "$line" in ''|'#'*) continue ;; esac
+    case "$line" in *' -> '*) ;; *) echo "wine: no \" -> \" in $list: $line" >&2; return 1 ;; esac
+    link=$(wine_c_path "${line%% -> *}") && target=$(wine_c_path "${line#* -> }") ||
+      { echo "wine: not a path on C: in $list: $line" >&2; return 1; }
+    mkdir -p "$(dirname "$link")" && ln -s "$target" "$link" || return 1
+  done <"$list"
+}
+
 # Shuts the copy's wineserver down (ending whatever still runs in it) and
 # removes the copy.
 wine_prefix_drop() {

@@ -1,0 +1,436 @@
+#include "toolbox/files.h"
+
+#include "toolbox/environment.h"
+#include "tessel/log/log.h"
+#include "tessel/registry2/key.h"
+#include "tessel/unicode/unicode.h"
+
+#include <boost/filesystem.hpp>
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+const wchar_t installer_folders_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+const char virtual_store_subpath[] = "AppData/Local/VirtualStore/ProgramData/Drummets";
+const char tools_shortcut[] = "\\Kessavane.lnk";
+
+struct find_closer {
+    void operator()(HANDLE h) const { FindClose(h); }
+};
+using find_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, find_closer>;
+
+char lower_ascii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lower_ascii(std::string text)
+{
+    for (char& c : text)
+        c = lower_ascii(c);
+    return text;
+}
+
+// Calls take(entry) for every entry that FindFirstFile/FindNextFile return for
+// the search text.
+template <class Take>
+void for_each_found(const std::string& search, Take take)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE first = FindFirstFileA(search.c_str(), &found);
+    if (first == INVALID_HANDLE_VALUE)
+        return;
+    const find_handle search_handle(first);
+    do {
+        take(found);
+    } while (FindNextFileA(search_handle.get(), &found));
+}
+
+bool is_folder(const WIN32_FIND_DATAA& entry)
+{
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// ---- Recursive removal that stays out of links --------------------------
+//
+// Junctions and folder symbolic links carry the reparse-point attribute. The
+// file-system library's own remove_all cannot be trusted with them on every
+// system (it goes through them where it does not recognise them as links), so
+// the walk looks at the attributes of every folder before it enters or
+// deletes it, and leaves a linked folder, and so its target, alone.
+
+bool is_linked_folder(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool is_linked_folder(const fs::path& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && is_linked_folder(attributes);
+}
+
+void log_link_left_alone(const fs::path& link)
+{
+    tessel::log::info("Link '%s' is a junction or symbolic link: neither it nor its target is touched !",
+                      link.generic_string().c_str());
+}
+
+[[noreturn]] void removal_failed(const fs::path& path, const boost::system::error_code& error)
+{
+    throw fs::filesystem_error("boost::filesystem::remove_all", path, error);
+}
+
+struct removal {
+    std::uintmax_t count = 0; // files and folders deleted
+    bool links_kept = false;  // a linked folder was left below, so its parents stay
+};
+
+void remove_tree(const fs::path& path, removal& result)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return;
+        removal_failed(path, boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+    }
+    if (is_linked_folder(attributes)) {
+        log_link_left_alone(path);
+        result.links_kept = true;
+        return;
+    }
+
+    boost::system::error_code error;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removal below;
+        {
+            fs::directory_iterator entry(path, error);
+            if (error)
+                removal_failed(path, error);
+            for (const fs::directory_iterator end; entry != end; entry.increment(error)) {
+                if (error)
+                    removal_failed(path, error);
+                remove_tree(entry->path(), below);
+            }
+            if (error)
+                removal_failed(path, error);
+        }
+        result.count += below.count;
+        if (below.links_kept) {
+            result.links_kept = true;
+            return;
+        }
+    }
+    if (fs::remove(path, error))
+        ++result.count;
+    if (error)
+        removal_failed(path, error);
+}
+
+// The first folder on the way from base down to base / relative (both ends
+// included) that is a link, or an empty path.
+fs::path first_link_on_the_way(const fs::path& base, const fs::path& relative)
+{
+    fs::path step = base;
+    if (is_linked_folder(step))
+        return step;
+    for (const fs::path& part : relative) {
+        step /= part;
+        if (is_linked_folder(step))
+            return step;
+    }
+    return {};
+}
+
+// path without trailing separators (a root such as C:\ keeps its own).
+fs::path without_trailing_separators(fs::path path)
+{
+    std::wstring text = path.native();
+    while (text.size() > 1 && (text.back() == L'\\' || text.back() == L'/') && text[text.size() - 2] != L':')
+        text.pop_back();
+    return fs::path(text);
+}
+
+// The folder above the one a shell folder names: the folder that holds all
+// profiles for a profile folder. The shell folder ends with a separator, which
+// must not count as a last, empty component.
+fs::path folder_above(const std::string& shell_folder)
+{
+    return without_trailing_separators(fs::absolute(without_trailing_separators(shell_folder))).parent_path();
+}
+
+size_t count_shortcuts(const std::string& group)
+{
+    size_t count = 0;
+    for_each_found(group + "\\*.lnk", [&](const WIN32_FIND_DATAA& entry) {
+        if (!is_folder(entry))
+            ++count;
+    });
+    return count;
+}
+
+bool file_exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// No files and no folders; a folder that cannot be examined does not count as
+// empty.
+bool is_empty_folder(const std::string& path)
+{
+    boost::system::error_code error;
+    const bool empty = fs::is_empty(path, error);
+    return !error && empty;
+}
+
+} // namespace
+
+bool delete_file(const std::string& path)
+{
+    if (DeleteFileA(path.c_str())) {
+        tessel::log::info("   %s removed", path.c_str());
+        return true;
+    }
+    tessel::log::info("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(GetLastError()));
+    return false;
+}
+
+bool remove_folder(const std::string& path)
+{
+    try {
+        if (!fs::exists(path)) {
+            tessel::log::info("Folder to remove '%s' does NOT EXIST !", path.c_str());
+            return false;
+        }
+        removal result;
+        remove_tree(path, result);
+        // A link kept inside leaves the folder in place: that is no removal.
+        if (result.count != 0 && !result.links_kept) {
+            tessel::log::info(". Folder '%s' was removed", path.c_str());
+            return true;
+        }
+    } catch (const std::exception& e) {
+        tessel::log::log_current_exception(e.what());
+    } catch (...) {
+    }
+    tessel::log::info("! Failed to remove folder '%s' !", path.c_str());
+    return false;
+}
+
+void remove_empty_folder(const std::string& path)
+{
+    try {
+        if (!fs::exists(path)) {
+            tessel::log::info("Folder to remove '%s' does NOT EXIST !", path.c_str());
+            return;
+        }
+        if (!fs::is_empty(path)) {
+            tessel::log::info("Do NOT removing folder '%s', as it is not empty !", path.c_str());
+            return;
+        }
+        if (RemoveDirectoryA(path.c_str()))
+            tessel::log::info("Removed empty folder '%s' !", path.c_str());
+        else
+            tessel::log::info("Failed to remove empty folder '%s', GetLastError()=%u !", path.c_str(),
+                              static_cast<unsigned>(GetLastError()));
+    } catch (const fs::filesystem_error&) {
+        // The folder cannot be examined: leave it, as for one with content.
+    }
+}
+
+bool remove_registered_install_folder(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    const std::string folder = path.back() == '\\' ? path : path + "\\";
+    try {
+        tessel::registry2::key record = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders_key, false);
+        const std::wstring name = tessel::unicode::to_wide(folder, CP_ACP);
+        record.read_string(name); // only a recorded folder is removed here
+        if (!RemoveDirectoryA(folder.c_str()))
+            return false;
+        record.remove_value(name);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void remove_install_folder_chain(const std::string& path)
+{
+    const std::string program_files = get_program_files_folder();
+    std::string current = path;
+    while (!current.empty()) {
+        if (!remove_registered_install_folder(current)) {
+            tessel::log::info("Can't remove Install Folder '%s' (not found, nonempty, or locked).", current.c_str());
+            return;
+        }
+        tessel::log::info("Install Folder '%s' was removed also.", current.c_str());
+
+        // The trailing backslash does not count as the end of a component.
+        std::string parent = current.substr(0, current.size() - 1);
+        const size_t last = parent.rfind('\\');
+        parent = last == std::string::npos ? std::string() : parent.substr(0, last + 1);
+        if (parent == program_files) {
+            tessel::log::info("Would not dare to remove '%s' !", parent.c_str());
+            return;
+        }
+        if (parent.empty() || !is_empty_folder(parent))
+            return;
+        current = parent;
+    }
+}
+
+void remove_start_menu_shortcuts(const std::string& group_folder, const std::string& program)
+{
+    for (const std::string& root : {get_common_programs_folder(), get_programs_folder()}) {
+        const std::string group = root + group_folder;
+        remove_folder(group + "\\" + program);
+        delete_file(group + "\\" + program + ".lnk");
+        // The family's tools shortcut goes with the last product of the group.
+        if (count_shortcuts(group) == 1 && file_exists(group + tools_shortcut))
+            delete_file(group + tools_shortcut);
+        if (!group_folder.empty())
+            remove_empty_folder(group);
+    }
+}
+
+void remove_desktop_shortcuts(const std::string& shortcut_name)
+{
+    for (const std::string& desktop : {get_common_desktop_folder(), get_desktop_folder()})
+        delete_file(desktop + shortcut_name + ".lnk");
+}
+
+void remove_installshield_folders(const std::vector<std::wstring>& product_codes)
+{
+    const std::string information = get_program_files_folder() + "InstallShield Installation Information\\";
+    for (const std::wstring& code : product_codes)
+        remove_folder(information + tessel::unicode::to_narrow(code, CP_ACP, false));
+}
+
+void remove_installation_caches(const std::string& file_pattern)
+{
+    const std::string common_app_data = get_common_app_data_folder();
+    for (const std::string& name : list_subfolders(common_app_data)) {
+        if (name.empty() || name[0] != '{')
+            continue;
+        if (!list_files(common_app_data + name + "\\", file_pattern).empty())
+            remove_folder(common_app_data + name);
+        else
+            tessel::log::info("%s\\%s - ignore folder", common_app_data.c_str(), name.c_str());
+    }
+}
+
+int rmove_virtual_store()
+{
+    std::string profile;
+    try {
+        profile = get_profile_folder();
+    } catch (...) {
+        return -1;
+    }
+    const fs::path profiles = folder_above(profile);
+    std::uintmax_t total = 0;
+    for (fs::directory_iterator entry(profiles), end; entry != end; ++entry) {
+        try {
+            const fs::path store = entry->path() / virtual_store_subpath;
+            if (!fs::exists(store))
+                continue;
+            const fs::path link = first_link_on_the_way(entry->path(), virtual_store_subpath);
+            if (!link.empty()) {
+                log_link_left_alone(link);
+                continue;
+            }
+            removal result;
+            remove_tree(store, result);
+            total += result.count;
+        } catch (...) {
+            tessel::log::info("Error occured in rmove_virtual_store(), System Error Code = %d",
+                              static_cast<int>(GetLastError()));
+        }
+    }
+    return static_cast<int>(total);
+}
+
+void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
+{
+    if (relative_path.empty()) {
+        tessel::log::info("empty parameter is not allowed for remove_dir_in_userappdata_for_allprofiles()");
+        return;
+    }
+    try {
+        std::string common_app_data, profile;
+        try {
+            common_app_data = get_common_app_data_folder();
+            profile = get_profile_folder();
+        } catch (...) {
+            return;
+        }
+        // The all-users profile holds data of every user: never touched.
+        const std::wstring all_users = without_trailing_separators(folder_above(common_app_data)).native();
+        const fs::path profiles = folder_above(profile);
+        const fs::path relative(relative_path);
+        for (fs::directory_iterator entry(profiles), end; entry != end; ++entry) {
+            try {
+                if (entry->path().native() == all_users)
+                    continue;
+                const fs::path target = entry->path() / relative;
+                if (!fs::exists(target))
+                    continue;
+                tessel::log::info("removing %s", target.generic_string().c_str());
+                const fs::path link = first_link_on_the_way(entry->path(), relative);
+                if (!link.empty()) {
+                    log_link_left_alone(link);
+                    continue;
+                }
+                removal result;
+                remove_tree(target, result);
+            } catch (const std::exception&) {
+                tessel::log::error("Error occured in remove_dir_in_userappdata_for_allprofiles(), System Error Code = %d",
+                                   static_cast<int>(GetLastError()));
+            }
+        }
+    } catch (...) {
+        tessel::log::error("exeption in remove_dir_in_userappdata_for_allprofiles");
+    }
+}
+
+std::string path_relative_to(const std::string& full_path, const std::string& base)
+{
+    try {
+        if (full_path.size() < base.size() || lower_ascii(full_path.substr(0, base.size())) != lower_ascii(base))
+            return {};
+        std::string rest = full_path.substr(base.size());
+        if (!rest.empty() && rest[0] == '\\')
+            rest.erase(0, 1);
+        return rest;
+    } catch (...) {
+        return {};
+    }
+}
+
+std::vector<std::string> list_subfolders(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for_each_found(folder + "*", [&](const WIN32_FIND_DATAA& entry) {
+        if (is_folder(entry) && entry.cFileName[0] != '.')
+            names.push_back(entry.cFileName);
+    });
+    return names;
+}
+
+std::vector<std::string> list_files(const std::string& folder, const std::string& pattern)
+{
+    std::vector<std::string> names;
+    for_each_found(folder + pattern, [&](const WIN32_FIND_DATAA& entry) {
+        if (!is_folder(entry))
+            names.push_back(entry.cFileName);
+    });
+    return names;
+}

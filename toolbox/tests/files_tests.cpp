@@ -1,0 +1,604 @@
+// File-system removal on real folders of the throwaway prefix: the log lines
+// of every outcome, the installation folder chain against the installer's
+// folder record, shortcuts, caches, the per-profile walks, files held open by
+// another process, and linked folders (made by the runner from
+// files_tests.links) that a removal must neither enter nor delete through.
+#include "toolbox/files.h"
+#include "toolbox/environment.h"
+#include "log_capture.h"
+#include "run_support.h"
+#include "tessel/registry2/key.h"
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fs = boost::filesystem;
+using lines = std::vector<std::string>;
+
+namespace {
+
+const wchar_t installer_folders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+const char link_note[] = "' is a junction or symbolic link: neither it nor its target is touched !";
+
+std::string link_line(const std::string& generic_path)
+{
+    return "Link '" + generic_path + link_note;
+}
+
+void make_file(const std::string& path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "data";
+}
+
+void make_folder(const std::string& path)
+{
+    fs::create_directories(path);
+}
+
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD attributes(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str());
+}
+
+lines sorted(lines texts)
+{
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+lines containing(const lines& texts, const std::string& part)
+{
+    lines found;
+    for (const std::string& text : texts)
+        if (text.find(part) != std::string::npos)
+            found.push_back(text);
+    return found;
+}
+
+tessel::registry2::key folder_record()
+{
+    return tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders, true);
+}
+
+void record_folder(const std::string& folder)
+{
+    folder_record().write_string(std::wstring(folder.begin(), folder.end()), L"");
+}
+
+bool is_recorded(const std::string& folder)
+{
+    return folder_record().value_names().count(std::wstring(folder.begin(), folder.end())) != 0;
+}
+
+std::string profile_folder_name()
+{
+    const std::string profile = get_profile_folder();
+    const std::string without_slash = profile.substr(0, profile.size() - 1);
+    return without_slash.substr(without_slash.rfind('\\') + 1);
+}
+
+struct handle_closer {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
+
+// Another process (file_holder.exe) holding files open without delete
+// sharing for the life of the object.
+class held_files {
+public:
+    explicit held_files(const std::vector<std::string>& paths)
+    {
+        const std::string tag = std::to_string(GetCurrentProcessId());
+        const std::string ready_name = "files_tests_ready_" + tag, release_name = "files_tests_release_" + tag;
+        ready_.reset(CreateEventA(nullptr, TRUE, FALSE, ready_name.c_str()));
+        release_.reset(CreateEventA(nullptr, TRUE, FALSE, release_name.c_str()));
+        std::string command = "\"" + program_folder() + "file_holder.exe\" " + ready_name + " " + release_name;
+        for (const std::string& path : paths) {
+            fs::create_directories(fs::path(path).parent_path());
+            command += " \"" + path + "\"";
+        }
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+            return;
+        CloseHandle(started.hThread);
+        process_.reset(started.hProcess);
+        const HANDLE waited[] = {ready_.get(), process_.get()};
+        holding_ = WaitForMultipleObjects(2, waited, FALSE, 60000) == WAIT_OBJECT_0;
+    }
+    ~held_files()
+    {
+        if (!process_)
+            return;
+        SetEvent(release_.get());
+        if (WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0)
+            TerminateProcess(process_.get(), 1);
+    }
+    held_files(const held_files&) = delete;
+    held_files& operator=(const held_files&) = delete;
+
+    bool holding() const { return holding_; }
+
+private:
+    owned_handle ready_, release_, process_;
+    bool holding_ = false;
+};
+
+// The common application data folder moved into the all-users profile, as it
+// lies on Windows XP, for the life of the object.
+class common_app_data_in_all_users_profile {
+public:
+    explicit common_app_data_in_all_users_profile(const std::string& folder)
+        : shell_folders_(tessel::registry2::key(HKEY_LOCAL_MACHINE)
+                             .open(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders", true))
+    {
+        if (shell_folders_.value_names().count(value_))
+            old_ = shell_folders_.read_string(value_);
+        make_folder(folder);
+        shell_folders_.write_string(value_, std::wstring(folder.begin(), folder.end()));
+    }
+    ~common_app_data_in_all_users_profile()
+    {
+        if (old_.empty())
+            shell_folders_.remove_value(value_);
+        else
+            shell_folders_.write_string(value_, old_);
+    }
+
+private:
+    const std::wstring value_ = L"Common AppData";
+    tessel::registry2::key shell_folders_;
+    std::wstring old_;
+};
+
+} // namespace
+
+TEST(files, delete_file_logs_each_outcome)
+{
+    make_file("C:\\work\\del\\a.txt");
+    log_capture log;
+    EXPECT_TRUE(delete_file("C:\\work\\del\\a.txt"));
+    EXPECT_FALSE(exists("C:\\work\\del\\a.txt"));
+    EXPECT_FALSE(delete_file("C:\\work\\del\\a.txt"));
+    EXPECT_FALSE(delete_file("C:\\work\\nowhere\\b.txt"));
+    EXPECT_EQ((lines{"   C:\\work\\del\\a.txt removed", "FAILED TO remove 'C:\\work\\del\\a.txt'; error 2 !",
+                     "FAILED TO remove 'C:\\work\\nowhere\\b.txt'; error 3 !"}),
+              log.texts());
+}
+
+TEST(files, remove_folder_outcomes)
+{
+    make_folder("C:\\work\\rf\\empty");
+    make_file("C:\\work\\rf\\tree\\a.txt");
+    make_file("C:\\work\\rf\\tree\\sub\\deeper\\b.txt");
+    make_file("C:\\work\\rf\\tree\\sub\\read-only.txt");
+    SetFileAttributesA("C:\\work\\rf\\tree\\sub\\read-only.txt", FILE_ATTRIBUTE_READONLY);
+
+    struct outcome {
+        const char* folder;
+        bool result;
+        const char* line;
+    } const cases[] = {
+        {"C:\\work\\rf\\missing", false, "Folder to remove 'C:\\work\\rf\\missing' does NOT EXIST !"},
+        // The folder itself counts as removed.
+        {"C:\\work\\rf\\empty", true, ". Folder 'C:\\work\\rf\\empty' was removed"},
+        {"C:\\work\\rf\\tree\\", true, ". Folder 'C:\\work\\rf\\tree\\' was removed"},
+    };
+    for (const outcome& c : cases) {
+        log_capture log;
+        EXPECT_EQ(c.result, remove_folder(c.folder)) << c.folder;
+        EXPECT_EQ(lines{c.line}, log.texts());
+        EXPECT_FALSE(exists(c.folder));
+    }
+}
+
+TEST(files, remove_empty_folder_keeps_content)
+{
+    make_folder("C:\\work\\ref\\empty");
+    make_file("C:\\work\\ref\\full\\a.txt");
+    log_capture log;
+    remove_empty_folder("C:\\work\\ref\\missing");
+    remove_empty_folder("C:\\work\\ref\\empty");
+    remove_empty_folder("C:\\work\\ref\\full");
+    EXPECT_EQ((lines{"Folder to remove 'C:\\work\\ref\\missing' does NOT EXIST !",
+                     "Removed empty folder 'C:\\work\\ref\\empty' !",
+                     "Do NOT removing folder 'C:\\work\\ref\\full', as it is not empty !"}),
+              log.texts());
+    EXPECT_FALSE(exists("C:\\work\\ref\\empty"));
+    EXPECT_TRUE(exists("C:\\work\\ref\\full\\a.txt"));
+}
+
+TEST(files, listings_skip_point_folders_and_do_not_recurse)
+{
+    make_folder("C:\\work\\list\\.hidden");
+    make_folder("C:\\work\\list\\Sub");
+    make_file("C:\\work\\list\\Sub\\inner.txt");
+    make_file("C:\\work\\list\\a.txt");
+    make_file("C:\\work\\list\\b.log");
+    make_file("C:\\work\\list\\.point.txt");
+    EXPECT_EQ(lines{"Sub"}, list_subfolders("C:\\work\\list\\"));
+    EXPECT_EQ((lines{".point.txt", "a.txt"}), sorted(list_files("C:\\work\\list\\", "*.txt")));
+    EXPECT_EQ((lines{".point.txt", "a.txt", "b.log"}), sorted(list_files("C:\\work\\list\\", "*")));
+    EXPECT_TRUE(list_subfolders("C:\\work\\no-such-folder\\").empty());
+    EXPECT_TRUE(list_files("C:\\work\\no-such-folder\\", "*").empty());
+}
+
+TEST(files, path_relative_to)
+{
+    struct relative_case {
+        const char* full;
+        const char* base;
+        const char* expected;
+    } const cases[] = {
+        {"C:\\Users\\Name\\AppData\\Roaming\\Drummets", "c:\\users\\NAME", "AppData\\Roaming\\Drummets"},
+        {"C:\\Users\\Name\\AppData\\Roaming\\Drummets", "C:\\Users\\Name\\", "AppData\\Roaming\\Drummets"},
+        // Only one leading backslash is dropped.
+        {"C:\\Users\\Name\\\\AppData", "C:\\Users\\Name", "\\AppData"},
+        {"C:\\Users\\Name", "C:\\Users\\Name", ""},
+        {"C:\\Users\\Other\\AppData", "C:\\Users\\Name", ""},
+        {"C:\\Users", "C:\\Users\\Name", ""},
+    };
+    for (const relative_case& c : cases)
+        EXPECT_EQ(c.expected, path_relative_to(c.full, c.base)) << c.full << " | " << c.base;
+}
+
+// ---- Installation folder and its parents --------------------------------
+
+struct chain_case {
+    const char* name;
+    std::vector<std::string> folders;  // made, below Program Files
+    std::vector<std::string> recorded; // in the installer's folder record
+    std::string start;
+    lines expected;                    // with "PF\\" for Program Files
+    std::vector<std::string> remaining;
+    std::vector<std::string> gone;
+};
+
+class install_folder_chain : public ::testing::TestWithParam<chain_case> {};
+
+std::string in_program_files(const std::string& text)
+{
+    const std::string program_files = get_program_files_folder();
+    std::string result = text;
+    for (size_t at; (at = result.find("PF\\")) != std::string::npos;)
+        result.replace(at, 3, program_files);
+    return result;
+}
+
+TEST_P(install_folder_chain, removes_recorded_empty_folders_up_to_program_files)
+{
+    const chain_case& c = GetParam();
+    for (const std::string& folder : c.folders)
+        make_folder(in_program_files(folder));
+    for (const std::string& folder : c.recorded)
+        record_folder(in_program_files(folder));
+
+    log_capture log;
+    remove_install_folder_chain(in_program_files(c.start));
+    lines expected;
+    for (const std::string& line : c.expected)
+        expected.push_back(in_program_files(line));
+    EXPECT_EQ(expected, log.texts());
+    for (const std::string& folder : c.remaining)
+        EXPECT_TRUE(exists(in_program_files(folder))) << folder;
+    for (const std::string& folder : c.gone) {
+        EXPECT_FALSE(exists(in_program_files(folder))) << folder;
+        EXPECT_FALSE(is_recorded(in_program_files(folder))) << folder;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, install_folder_chain,
+    ::testing::Values(
+        chain_case{"both_recorded_stops_at_program_files",
+                   {"PF\\Chain1\\Pellamore\\"},
+                   {"PF\\Chain1\\Pellamore\\", "PF\\Chain1\\"},
+                   "PF\\Chain1\\Pellamore\\",
+                   {"Install Folder 'PF\\Chain1\\Pellamore\\' was removed also.",
+                    "Install Folder 'PF\\Chain1\\' was removed also.", "Would not dare to remove 'PF\\' !"},
+                   {"PF\\"},
+                   {"PF\\Chain1\\Pellamore\\", "PF\\Chain1\\"}},
+        // As the run calls it: the parent of the installation folder, without
+        // its trailing backslash.
+        chain_case{"without_trailing_backslash",
+                   {"PF\\Chain2\\"},
+                   {"PF\\Chain2\\"},
+                   "PF\\Chain2",
+                   {"Install Folder 'PF\\Chain2' was removed also.", "Would not dare to remove 'PF\\' !"},
+                   {"PF\\"},
+                   {"PF\\Chain2\\"}},
+        chain_case{"not_recorded_is_kept",
+                   {"PF\\Chain3\\Pellamore\\"},
+                   {},
+                   "PF\\Chain3\\Pellamore\\",
+                   {"Can't remove Install Folder 'PF\\Chain3\\Pellamore\\' (not found, nonempty, or locked)."},
+                   {"PF\\Chain3\\Pellamore\\"},
+                   {}},
+        chain_case{"parent_not_recorded_stops_there",
+                   {"PF\\Chain4\\Pellamore\\"},
+                   {"PF\\Chain4\\Pellamore\\"},
+                   "PF\\Chain4\\Pellamore\\",
+                   {"Install Folder 'PF\\Chain4\\Pellamore\\' was removed also.",
+                    "Can't remove Install Folder 'PF\\Chain4\\' (not found, nonempty, or locked)."},
+                   {"PF\\Chain4\\"},
+                   {"PF\\Chain4\\Pellamore\\"}},
+        chain_case{"parent_with_another_product_stops_silently",
+                   {"PF\\Chain5\\Pellamore\\", "PF\\Chain5\\Ostravel\\"},
+                   {"PF\\Chain5\\Pellamore\\", "PF\\Chain5\\"},
+                   "PF\\Chain5\\Pellamore\\",
+                   {"Install Folder 'PF\\Chain5\\Pellamore\\' was removed also."},
+                   {"PF\\Chain5\\Ostravel\\"},
+                   {"PF\\Chain5\\Pellamore\\"}},
+        chain_case{"recorded_but_not_empty_is_kept",
+                   {"PF\\Chain6\\Pellamore\\bin\\"},
+                   {"PF\\Chain6\\Pellamore\\"},
+                   "PF\\Chain6\\Pellamore\\",
+                   {"Can't remove Install Folder 'PF\\Chain6\\Pellamore\\' (not found, nonempty, or locked)."},
+                   {"PF\\Chain6\\Pellamore\\bin\\"},
+                   {}}),
+    [](const ::testing::TestParamInfo<chain_case>& info) { return std::string(info.param.name); });
+
+TEST(install_folder_chain_spelling, program_files_in_other_letter_case_is_not_recognised_but_not_empty_either)
+{
+    std::string upper = get_program_files_folder();
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    make_folder(upper + "Chain7\\");
+    record_folder(upper + "Chain7\\");
+    log_capture log;
+    remove_install_folder_chain(upper + "Chain7\\");
+    EXPECT_EQ(lines{"Install Folder '" + upper + "Chain7\\' was removed also."}, log.texts());
+    EXPECT_TRUE(exists(get_program_files_folder()));
+}
+
+// ---- Shortcuts ----------------------------------------------------------
+
+TEST(shortcuts, tools_shortcut_goes_with_the_last_product_of_the_group)
+{
+    const std::string common = get_common_programs_folder() + "Drummets";
+    const std::string user = get_programs_folder() + "Drummets";
+    make_file(common + "\\Pellamore.lnk");
+    make_file(common + "\\Kessavane.lnk");
+    make_file(common + "\\Pellamore\\Uninstall.lnk");
+    make_file(user + "\\Pellamore.lnk");
+    make_file(user + "\\Kessavane.lnk");
+    make_file(user + "\\Ostravel.lnk");
+
+    log_capture log;
+    remove_start_menu_shortcuts("Drummets", "Pellamore");
+    EXPECT_EQ((lines{". Folder '" + common + "\\Pellamore' was removed", "   " + common + "\\Pellamore.lnk removed",
+                     "   " + common + "\\Kessavane.lnk removed", "Removed empty folder '" + common + "' !",
+                     "Folder to remove '" + user + "\\Pellamore' does NOT EXIST !",
+                     "   " + user + "\\Pellamore.lnk removed",
+                     "Do NOT removing folder '" + user + "', as it is not empty !"}),
+              log.texts());
+    EXPECT_FALSE(exists(common));
+    EXPECT_TRUE(exists(user + "\\Kessavane.lnk"));
+    EXPECT_TRUE(exists(user + "\\Ostravel.lnk"));
+}
+
+TEST(shortcuts, desktop_shortcuts_of_all_users_then_the_user)
+{
+    make_file(get_common_desktop_folder() + "Pellamore.lnk");
+    log_capture log;
+    remove_desktop_shortcuts("Pellamore");
+    EXPECT_EQ((lines{"   " + get_common_desktop_folder() + "Pellamore.lnk removed",
+                     "FAILED TO remove '" + get_desktop_folder() + "Pellamore.lnk'; error 2 !"}),
+              log.texts());
+}
+
+// ---- Installer leftovers ------------------------------------------------
+
+TEST(installer_leftovers, installshield_folders_by_product_code)
+{
+    const std::string information = get_program_files_folder() + "InstallShield Installation Information\\";
+    make_file(information + "{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}\\setup.ini");
+    log_capture log;
+    remove_installshield_folders(
+        {L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", L"{00000000-0000-0000-0000-000000000001}"});
+    EXPECT_EQ((lines{". Folder '" + information + "{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}' was removed",
+                     "Folder to remove '" + information + "{00000000-0000-0000-0000-000000000001}' does NOT EXIST !"}),
+              log.texts());
+}
+
+TEST(installer_leftovers, caches_only_with_a_matching_file)
+{
+    const std::string data = get_common_app_data_folder();
+    make_file(data + "{CACHE-1}\\Pellamore.msi");
+    make_file(data + "{CACHE-1}\\sub\\data.cab");
+    make_file(data + "{CACHE-2}\\Ostravel.msi");
+    make_folder(data + "{CACHE-2}\\Pellamore.msi.d"); // a folder does not match
+    make_file(data + "CACHE-3\\Pellamore.msi");       // not a {...} folder
+    log_capture log;
+    remove_installation_caches("Pellamore.*");
+    EXPECT_EQ((lines{". Folder '" + data + "{CACHE-1}' was removed", data + "\\{CACHE-2} - ignore folder"}),
+              containing(log.texts(), "CACHE-"));
+    EXPECT_FALSE(exists(data + "{CACHE-1}"));
+    EXPECT_TRUE(exists(data + "{CACHE-2}\\Ostravel.msi"));
+    EXPECT_TRUE(exists(data + "CACHE-3\\Pellamore.msi"));
+}
+
+// ---- Per-profile walks --------------------------------------------------
+// C:\users holds the user's profile, Public, and "linked", a link to
+// C:\work\elsewhere.
+
+TEST(profiles, virtual_store_of_every_profile_counted_links_left_alone)
+{
+    const std::string store = "\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
+    const std::string mine = "C:\\users\\" + profile_folder_name() + store;
+    make_file(mine + "\\Pellamore\\settings.xml");                // 3 entries
+    make_file("C:\\users\\Other" + store + "\\a.txt");            // 2 entries
+    make_file("C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Ostravel\\keep.txt");
+    make_file("C:\\work\\elsewhere" + store + "\\keep.txt");      // behind the link
+
+    log_capture log;
+    EXPECT_EQ(5, rmove_virtual_store());
+    EXPECT_EQ(lines{link_line("C:/users/linked")}, log.texts());
+    EXPECT_FALSE(exists(mine));
+    EXPECT_FALSE(exists("C:\\users\\Other" + store));
+    EXPECT_TRUE(exists("C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Ostravel\\keep.txt"));
+    EXPECT_TRUE(exists("C:\\work\\elsewhere" + store + "\\keep.txt"));
+
+    // Profiles without the folder add nothing.
+    log.clear();
+    EXPECT_EQ(0, rmove_virtual_store());
+    EXPECT_EQ(lines{link_line("C:/users/linked")}, log.texts());
+}
+
+TEST(profiles, userappdata_walk_skips_the_all_users_profile)
+{
+    const std::string relative = "AppData\\Roaming\\Drummets\\Suite";
+    const std::string me = profile_folder_name();
+    const auto plant = [&] {
+        for (const std::string& profile : {me, std::string("Other"), std::string("Public")})
+            make_file("C:\\users\\" + profile + "\\" + relative + "\\cfg.xml");
+        make_file("C:\\work\\elsewhere\\" + relative + "\\keep.xml");
+    };
+    const auto removing = [&](const std::string& profile) {
+        return "removing C:/users/" + profile + "/AppData/Roaming/Drummets/Suite";
+    };
+
+    // Common application data outside every profile: no profile is skipped.
+    plant();
+    {
+        log_capture log;
+        remove_dir_in_userappdata_for_allprofiles(relative);
+        EXPECT_EQ(sorted({removing(me), removing("Other"), removing("Public"), removing("linked"),
+                          link_line("C:/users/linked")}),
+                  sorted(log.texts()));
+        EXPECT_FALSE(exists("C:\\users\\Public\\" + relative));
+    }
+
+    // Inside the all-users profile, as on Windows XP: that profile is kept.
+    plant();
+    {
+        common_app_data_in_all_users_profile moved("C:\\users\\Public\\Application Data");
+        log_capture log;
+        remove_dir_in_userappdata_for_allprofiles(relative);
+        EXPECT_EQ(sorted({removing(me), removing("Other"), removing("linked"), link_line("C:/users/linked")}),
+                  sorted(log.texts()));
+        EXPECT_TRUE(exists("C:\\users\\Public\\" + relative + "\\cfg.xml"));
+    }
+    EXPECT_FALSE(exists("C:\\users\\" + me + "\\" + relative));
+    EXPECT_FALSE(exists("C:\\users\\Other\\" + relative));
+    EXPECT_TRUE(exists("C:\\work\\elsewhere\\" + relative + "\\keep.xml"));
+
+    log_capture log;
+    remove_dir_in_userappdata_for_allprofiles("");
+    EXPECT_EQ(lines{"empty parameter is not allowed for remove_dir_in_userappdata_for_allprofiles()"}, log.texts());
+}
+
+// ---- Linked folders -----------------------------------------------------
+
+TEST(links, wine_shows_the_runners_links_as_reparse_points)
+{
+    make_folder("C:\\work\\outside");
+    make_folder("C:\\work\\elsewhere");
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), attributes("C:\\work\\doomed\\inner\\escape"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), attributes("C:\\work\\rootlink"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), attributes("C:\\users\\linked"));
+}
+
+// Why the removal guards every level itself: the library's remove_all alone
+// goes through a link here and empties its target.
+TEST(links, library_remove_all_alone_goes_through_a_link)
+{
+    make_file("C:\\work\\probe_target\\victim.txt");
+    ASSERT_TRUE(exists("C:\\work\\probe\\link\\victim.txt"));
+    boost::system::error_code error;
+    fs::remove_all("C:\\work\\probe", error);
+    EXPECT_FALSE(exists("C:\\work\\probe_target\\victim.txt"));
+}
+
+TEST(links, removal_leaves_a_link_inside_the_folder_and_its_target_alone)
+{
+    make_file("C:\\work\\outside\\precious.txt");
+    make_file("C:\\work\\outside\\deep\\more.txt");
+    make_file("C:\\work\\doomed\\a.txt");
+    make_file("C:\\work\\doomed\\sub\\b.txt");
+    make_file("C:\\work\\doomed\\inner\\c.txt");
+    make_file("C:\\work\\doomed\\zz\\d.txt");
+    ASSERT_TRUE(exists("C:\\work\\doomed\\inner\\escape\\precious.txt")) << "the runner made no link";
+
+    log_capture log;
+    // The folder stays (it still holds the link): no success.
+    EXPECT_FALSE(remove_folder("C:\\work\\doomed"));
+    EXPECT_EQ((lines{link_line("C:/work/doomed/inner/escape"), "! Failed to remove folder 'C:\\work\\doomed' !"}),
+              log.texts());
+    EXPECT_TRUE(exists("C:\\work\\outside\\precious.txt"));
+    EXPECT_TRUE(exists("C:\\work\\outside\\deep\\more.txt"));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), attributes("C:\\work\\doomed\\inner\\escape"));
+    // Everything else went, before and after the link.
+    EXPECT_FALSE(exists("C:\\work\\doomed\\a.txt"));
+    EXPECT_FALSE(exists("C:\\work\\doomed\\sub"));
+    EXPECT_FALSE(exists("C:\\work\\doomed\\inner\\c.txt"));
+    EXPECT_FALSE(exists("C:\\work\\doomed\\zz"));
+}
+
+TEST(links, a_folder_that_is_itself_a_link_is_not_removed)
+{
+    make_file("C:\\work\\outside\\precious.txt");
+    log_capture log;
+    EXPECT_FALSE(remove_folder("C:\\work\\rootlink"));
+    EXPECT_EQ((lines{link_line("C:/work/rootlink"), "! Failed to remove folder 'C:\\work\\rootlink' !"}), log.texts());
+    EXPECT_TRUE(exists("C:\\work\\rootlink\\precious.txt"));
+    EXPECT_TRUE(exists("C:\\work\\outside\\precious.txt"));
+}
+
+// ---- Files held open by another process ---------------------------------
+
+TEST(held_open, failure_lines_and_the_operation_goes_on)
+{
+    const std::string mine =
+        "C:\\users\\" + profile_folder_name() + "\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
+    const std::string others = "C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
+    make_file("C:\\work\\locked\\a.txt");
+    make_file("C:\\work\\locked\\z.txt");
+    make_file(mine + "\\free.txt");
+    make_file(others + "\\free.txt");
+    held_files held({"C:\\work\\locked\\held.txt", "C:\\work\\single\\held.txt", others + "\\held.dat"});
+    ASSERT_TRUE(held.holding());
+
+    {
+        log_capture log;
+        EXPECT_FALSE(delete_file("C:\\work\\single\\held.txt"));
+        EXPECT_EQ(lines{"FAILED TO remove 'C:\\work\\single\\held.txt'; error 32 !"}, log.texts());
+    }
+    {
+        // The library's error, then the failure line.
+        log_capture log;
+        EXPECT_FALSE(remove_folder("C:\\work\\locked"));
+        const std::vector<captured_line> written = log.lines();
+        ASSERT_EQ(2u, written.size());
+        EXPECT_EQ(tessel::log::level_error, written[0].level);
+        const std::string failure = "boost::filesystem::remove_all: ";
+        EXPECT_EQ(0u, written[0].text.find(failure)) << written[0].text;
+        EXPECT_NE(std::string::npos, written[0].text.find("[system:32]")) << written[0].text;
+        EXPECT_NE(std::string::npos, written[0].text.find(" exception: " + failure)) << written[0].text;
+        EXPECT_EQ("! Failed to remove folder 'C:\\work\\locked' !", written[1].text);
+        EXPECT_TRUE(exists("C:\\work\\locked\\held.txt"));
+    }
+    {
+        // One profile's store fails; the others are still removed.
+        log_capture log;
+        EXPECT_EQ(2, rmove_virtual_store());
+        const lines errors = containing(log.texts(), "Error occured in rmove_virtual_store(), System Error Code = ");
+        EXPECT_EQ(1u, errors.size());
+        EXPECT_FALSE(exists(mine));
+        EXPECT_TRUE(exists(others + "\\held.dat"));
+    }
+}

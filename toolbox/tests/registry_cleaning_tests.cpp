@@ -1,0 +1,175 @@
+// Registry cleaning on real keys of the throwaway prefix: the log line and
+// result of each outcome, and which of the two Run keys an autorun name is
+// looked for in.
+#include "toolbox/registry_cleaning.h"
+#include "log_capture.h"
+#include "tessel/registry2/key.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using wide_lines = std::vector<std::wstring>;
+
+namespace {
+
+const wchar_t run_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+tessel::registry2::key make_key(HKEY root, const std::wstring& path)
+{
+    return tessel::registry2::key(root).open(path, true);
+}
+
+bool key_exists(HKEY root, const std::wstring& path)
+{
+    try {
+        tessel::registry2::key(root).open(path, false);
+        return true;
+    } catch (const tessel::registry2::key_error&) {
+        return false;
+    }
+}
+
+bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name)
+{
+    return tessel::registry2::key(root).open(path, false).value_names().count(name) != 0;
+}
+
+std::vector<std::string> narrow(const wide_lines& texts)
+{
+    std::vector<std::string> result;
+    for (const std::wstring& text : texts)
+        result.emplace_back(text.begin(), text.end());
+    return result;
+}
+
+} // namespace
+
+TEST(remove_regkey, outcomes)
+{
+    make_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Tree\\Branch\\Leaf").write_dword(L"v", 1);
+    make_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Single");
+
+    struct removal {
+        const wchar_t* parent;
+        const wchar_t* subkey;
+        bool recursive;
+        bool result;
+        const wchar_t* line;
+    } const cases[] = {
+        // A missing parent: nothing to remove, which is fine.
+        {L"Software\\NoSuchParent", L"Child", true, true,
+         L"!  Subkey Child NOT removed as HKEY_CURRENT_USER\\Software\\NoSuchParent not FOUND !"},
+        {L"Software\\ToolboxTests", L"Missing", true, false,
+         L"!  Failed to remove regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\Missing' !"},
+        {L"Software\\ToolboxTests", L"Tree", false, false,
+         L"!  Failed to remove regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\Tree' !"},
+        {L"Software\\ToolboxTests", L"Tree", true, true,
+         L"  Removed regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\Tree'"},
+        {L"Software\\ToolboxTests", L"Single", false, true,
+         L"  Removed regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\Single'"},
+        // An empty name would mean the parent itself.
+        {L"Software\\ToolboxTests", L"", true, false,
+         L"!  Failed to remove regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\' !"},
+    };
+    for (const removal& c : cases) {
+        log_capture log;
+        EXPECT_EQ(c.result, remove_regkey(HKEY_CURRENT_USER, c.parent, c.subkey, c.recursive)) << narrow({c.line})[0];
+        EXPECT_EQ(narrow({c.line}), log.texts());
+        EXPECT_EQ(tessel::log::level_info, log.lines().at(0).level);
+    }
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Tree"));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Single"));
+    EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests"));
+}
+
+TEST(remove_uninstall_entries, each_code_with_its_subtree)
+{
+    const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    make_key(HKEY_LOCAL_MACHINE, uninstall + L"\\{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}\\Sub")
+        .write_string(L"DisplayName", L"Pellamore");
+    make_key(HKEY_LOCAL_MACHINE, uninstall + L"\\{00000000-0000-0000-0000-0000000000AA}");
+    {
+        log_capture log;
+        EXPECT_TRUE(remove_uninstall_entries(
+            {L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", L"{00000000-0000-0000-0000-000000000001}"}));
+        EXPECT_EQ(
+            narrow({L"  Removed regkey 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                    L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}'",
+                    L"!  Failed to remove regkey 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                    L"Uninstall\\{00000000-0000-0000-0000-000000000001}' !"}),
+            log.texts());
+    }
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, uninstall + L"\\{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}"));
+    EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, uninstall + L"\\{00000000-0000-0000-0000-0000000000AA}"));
+
+    log_capture log;
+    EXPECT_FALSE(remove_uninstall_entries({}));
+    EXPECT_TRUE(log.texts().empty());
+}
+
+TEST(remove_autorun, lintorra_lives_in_the_users_run_key_only)
+{
+    make_key(HKEY_CURRENT_USER, run_key).write_string(L"Lintorra", L"C:\\lintorra.exe");
+    make_key(HKEY_LOCAL_MACHINE, run_key).write_string(L"Lintorra", L"C:\\lintorra.exe");
+    make_key(HKEY_LOCAL_MACHINE, run_key).write_string(L"QELVAguard", L"C:\\guard.exe");
+    make_key(HKEY_CURRENT_USER, run_key).write_string(L"QELVAguard", L"C:\\guard.exe");
+
+    struct autorun {
+        const wchar_t* name;
+        bool result;
+        const wchar_t* line;
+    } const cases[] = {
+        {L"Lintorra", true, L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Lintorra removed OK"},
+        {L"Lintorra", false, L"Failed to remove HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Lintorra !"},
+        {L"QELVAguard", true, L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\QELVAguard removed OK"},
+        {L"QELVAguard", false, L"Failed to remove HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\QELVAguard !"},
+        // Another spelling is an ordinary name (and the registry's names
+        // ignore letter case).
+        {L"LINTORRA", true, L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\LINTORRA removed OK"},
+    };
+    for (const autorun& c : cases) {
+        log_capture log;
+        EXPECT_EQ(c.result, remove_autorun(c.name)) << narrow({c.line})[0];
+        EXPECT_EQ(narrow({std::wstring(L"Let's remove autorun of ") + c.name, c.line}), log.texts());
+    }
+    EXPECT_FALSE(value_exists(HKEY_LOCAL_MACHINE, run_key, L"Lintorra"));
+    // Only the local machine's QELVAguard was meant.
+    EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, run_key, L"QELVAguard"));
+}
+
+TEST(remove_autorun, lintorra_in_the_machines_run_key_stays)
+{
+    make_key(HKEY_CURRENT_USER, run_key).write_string(L"Lintorra", L"C:\\lintorra.exe");
+    make_key(HKEY_LOCAL_MACHINE, run_key).write_string(L"Lintorra", L"C:\\lintorra.exe");
+    log_capture log;
+    EXPECT_TRUE(remove_autorun(L"Lintorra"));
+    EXPECT_FALSE(value_exists(HKEY_CURRENT_USER, run_key, L"Lintorra"));
+    EXPECT_TRUE(value_exists(HKEY_LOCAL_MACHINE, run_key, L"Lintorra"));
+}
+
+TEST(remove_context_menu, scan_with_commands_for_files_and_folders)
+{
+    make_key(HKEY_CLASSES_ROOT, L"*\\shell\\scan_with_Pellamore\\command").write_string(L"", L"pellamore.exe \"%1\"");
+    make_key(HKEY_CLASSES_ROOT, L"Directory\\shell\\scan_with_Pellamore\\command").write_string(L"", L"x");
+    make_key(HKEY_CLASSES_ROOT, L"*\\shell\\scan_with_Ostravel\\command");
+
+    log_capture log;
+    remove_context_menu(L"Pellamore");
+    EXPECT_EQ(narrow({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
+                      L"  Removed regkey 'HKEY_CLASSES_ROOT\\*\\shell\\scan_with_Pellamore'",
+                      L"  Removed regkey 'HKEY_CLASSES_ROOT\\Directory\\shell\\scan_with_Pellamore'"}),
+              log.texts());
+    EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, L"*\\shell\\scan_with_Pellamore"));
+    EXPECT_FALSE(key_exists(HKEY_CLASSES_ROOT, L"Directory\\shell\\scan_with_Pellamore"));
+    EXPECT_TRUE(key_exists(HKEY_CLASSES_ROOT, L"*\\shell\\scan_with_Ostravel"));
+
+    // Nothing left: both deletions fail.
+    log.clear();
+    remove_context_menu(L"Pellamore");
+    EXPECT_EQ(narrow({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
+                      L"!  Failed to remove regkey 'HKEY_CLASSES_ROOT\\*\\shell\\scan_with_Pellamore' !",
+                      L"!  Failed to remove regkey 'HKEY_CLASSES_ROOT\\Directory\\shell\\scan_with_Pellamore' !"}),
+              log.texts());
+}
