@@ -1,4 +1,6 @@
+#include "remover/entry.h"
+
 int main()
 {
-    return 0;
+    return run_remover();
 }

@@ -1,0 +1,118 @@
+#include "remover/entry.h"
+
+#include "remover/stages.h"
+#include "tessel/exception.h"
+#include "tessel/log/log.h"
+#include "toolbox/environment.h"
+
+#include <windows.h>
+
+namespace {
+
+const char version_tag[] = " force remover version 2.1.2.12";
+const char log_base_name[] = "QLRemover";
+const char no_log_file[] = "Unable to create log file. If you need log file make sure that you have permission "
+                           "to write to directory where remove.exe is located";
+const char too_old[] = "This program can be launched on Windows 2000 or higher. Exiting ...";
+const char not_administrator[] = "The program is running without Administrative rights.\n"
+                                 "Relogin as Administrator and run it again !";
+
+std::string temp_folder()
+{
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathA(sizeof path, path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+void attach_listeners()
+{
+    tessel::log::add(new tessel::log::console());
+    try {
+        tessel::log::add(new tessel::log::file(log_base_name));
+    } catch (const std::exception&) {
+        MessageBoxA(nullptr, no_log_file, "Remove.exe", MB_OK);
+    }
+    // The second copy in the temporary folder: a run on many machines must
+    // still complete when that folder cannot be written.
+    const std::string second = temp_folder() + "QLRemover.log.txt";
+    try {
+        tessel::log::add(new tessel::log::file(second));
+    } catch (const std::exception& e) {
+        tessel::log::error("Unable to create log file %s.log.txt: %s", second.c_str(), e.what());
+    }
+}
+
+void write_banner(const ProductInfo& info)
+{
+    tessel::log::info("");
+    tessel::log::info("%s%s", info.product_name.c_str(), version_tag);
+    tessel::log::info("");
+    tessel::log::info("%s", get_os_description().c_str());
+    tessel::log::info("");
+}
+
+void refuse(const ProductInfo& info, const char* text, const std::string& caption)
+{
+    tessel::log::info("%s", text);
+    MessageBoxA(nullptr, text, caption.c_str(), MB_OK);
+    finish_abnormally(info);
+}
+
+void decide_version(ProductInfo& info, bool& version_detected)
+{
+    version_detected = true;
+    find_product_info(info);
+    if (info.version > 0) {
+        tessel::log::info("Product Version (int): %d", info.version);
+    } else {
+        const wchar_t* product = product_profile().product_name.c_str();
+        tessel::log::info(L"Unable to detect the version of %s, probably nothing to clean ...", product);
+        tessel::log::info(L"Making preventive cleaning in assumption that %s was installed before.", product);
+        info.version = preventive_cleaning_version;
+        version_detected = false;
+    }
+    if (is_default_maker() && info.version > version_warning_threshold) {
+        tessel::log::info("This version of QLVRemover was tested on Pellamore versions up to 4.1.265. "
+                          "For later versions it may not work correctly");
+        tessel::log::info("");
+    }
+}
+
+} // namespace
+
+void finish_abnormally(const ProductInfo& info)
+{
+    tessel::log::info("");
+    tessel::log::info("%s%s completed abnormally.", info.product_name.c_str(), version_tag);
+    tessel::log::info("");
+    tessel::log::shutdown();
+    ExitProcess(1);
+}
+
+int run_remover()
+{
+    load_product_profile();
+    ProductInfo info(product_narrow());
+    attach_listeners();
+    write_banner(info);
+
+    if (is_before_windows_2000())
+        refuse(info, too_old, version_tag);
+    if (IsRunAsAdministrator(administrator_test_title()) != 1)
+        refuse(info, not_administrator, info.product_name + version_tag);
+
+    bool version_detected = false;
+    decide_version(info, version_detected);
+    info.install_dir = fixed_install_dir(info.install_dir, info.product_name,
+                                         get_program_files_folder() + maker_narrow() + "\\" + product_narrow() + "\\");
+    tessel::log::info("%ls directory: %s", product_profile().product_name.c_str(), info.install_dir.c_str());
+    tessel::log::info("");
+
+    run_cleaning_stages(info, version_detected);
+
+    tessel::log::info("%s%s completed OK.", info.product_name.c_str(), version_tag);
+    for (int i = 0; i < 3; ++i)
+        tessel::log::info("");
+    tessel::log::shutdown();
+    return 0;
+}

@@ -1,0 +1,206 @@
+// Remove.exe run end to end in the prefix: start-up, refusals, the version
+// decision and the two ways a run ends, read from its exit code and logs.
+#include "log_lines.h"
+#include "run_support.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char completed_ok[] = "Pellamore force remover version 2.1.2.12 completed OK.";
+const wchar_t uninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// An Uninstall entry as a 32-bit installer writes it: this test is a 32-bit
+// program, so HKLM\SOFTWARE lands in the 32-bit view under WOW64.
+class uninstall_entry {
+public:
+    uninstall_entry(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values)
+        : path_(std::wstring(uninstall) + L"\\" + name)
+    {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        for (const auto& [value, data] : values)
+            RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    ~uninstall_entry() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str()); }
+
+private:
+    std::wstring path_;
+};
+
+std::string program_files_x86()
+{
+    char path[MAX_PATH] = {};
+    GetEnvironmentVariableA("ProgramFiles", path, MAX_PATH);
+    return path;
+}
+
+std::string temp_path()
+{
+    char path[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, path);
+    return path;
+}
+
+std::string last_nonempty(const std::vector<log_line>& lines)
+{
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (!it->text.empty())
+            return it->text;
+    return {};
+}
+
+} // namespace
+
+TEST(remove_entry, nothing_installed_takes_the_preventive_path_and_completes)
+{
+    DeleteFileA((temp_path() + "QLRemover.log.txt.log.txt").c_str());
+    program_run run = run_program("Remove.exe", "C:\\work\\bare");
+    EXPECT_EQ(0u, run.exit_code);
+
+    ASSERT_EQ(0u, run.log_file.rfind("\xEF\xBB\xBF", 0)) << "the log starts with the UTF-8 byte-order mark";
+    auto lines = parse_log(run.log_file);
+    const std::vector<std::string> expected_start = {
+        "", "Pellamore force remover version 2.1.2.12", "", "Windows 7 Service Pack 1", "",
+        "**** Check if Pellamore force remover runs as Administrator ****", "",
+        "==================================================", "",
+        "**** Search Pellamore info ****", "",
+        "ATTENTION: could not find keys about 'Pellamore' in "
+        "'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall' !",
+        "Unable to detect the version of Pellamore, probably nothing to clean ...",
+        "Making preventive cleaning in assumption that Pellamore was installed before.",
+        "Pellamore directory: " + program_files_x86() + "\\Drummets\\Pellamore\\", "",
+        completed_ok, "", "", ""};
+    EXPECT_EQ(expected_start, texts_of(lines));
+    for (const log_line& line : lines)
+        EXPECT_EQ(' ', line.marker) << line.text;
+
+    std::string second = read_file(temp_path() + "QLRemover.log.txt.log.txt");
+    EXPECT_EQ(texts_of(lines), texts_of(parse_log(second))) << "the temporary folder's log has the same lines";
+    EXPECT_NE(std::string::npos, run.console.find(completed_ok)) << run.console;
+}
+
+struct version_case {
+    const wchar_t* display_version;
+    const wchar_t* install_location;
+    std::vector<std::string> expected; // in this order, among the lines
+    std::vector<std::string> absent;
+};
+
+class remove_version : public ::testing::TestWithParam<version_case> {};
+
+const char warning[] =
+    "This version of QLVRemover was tested on Pellamore versions up to 4.1.265. For later versions it may not work "
+    "correctly";
+
+TEST_P(remove_version, decides_version_and_directory)
+{
+    const version_case& c = GetParam();
+    uninstall_entry entry(L"{PELLAMORE-TEST}", {{L"DisplayName", L"Pellamore"},
+                                                {L"DisplayVersion", c.display_version},
+                                                {L"InstallLocation", c.install_location}});
+    program_run run = run_program("Remove.exe", "C:\\work\\version");
+    EXPECT_EQ(0u, run.exit_code);
+    auto texts = texts_of(parse_log(run.log_file));
+    auto at = texts.begin();
+    for (const std::string& line : c.expected) {
+        at = std::find(at, texts.end(), line);
+        EXPECT_NE(texts.end(), at) << "missing or out of order: " << line;
+    }
+    for (const std::string& line : c.absent)
+        EXPECT_EQ(texts.end(), std::find(texts.begin(), texts.end(), line)) << line;
+    EXPECT_EQ(completed_ok, last_nonempty(parse_log(run.log_file)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, remove_version,
+    ::testing::Values(
+        version_case{L"4.1.265", L"C:\\Apps\\Drummets\\",
+                     {". Product version: '4.1.265'", ". Installation directory: 'C:\\Apps\\Drummets\\'",
+                      "Product Version (int): 41265", "Pellamore directory: C:\\Apps\\Drummets\\Pellamore\\"},
+                     {warning}},
+        version_case{L"4.1.266", L"C:\\Apps\\Drummets\\Pellamore\\",
+                     {"Product Version (int): 41266", warning, "",
+                      "Pellamore directory: C:\\Apps\\Drummets\\Pellamore\\"},
+                     {}},
+        // Without its trailing backslash the location still names the product's folder.
+        version_case{L"4.1.26", L"C:\\Apps\\Drummets\\Pellamore",
+                     {"Product Version (int): 41026", "Pellamore directory: C:\\Apps\\Drummets\\Pellamore\\"},
+                     {}},
+        version_case{L"4.1.5", L"C:\\Apps\\Drummets",
+                     {"Product Version (int): 41005", "Pellamore directory: C:\\Apps\\Drummets\\Pellamore\\"},
+                     {}},
+        version_case{L"4.10.2", L"C:\\Apps\\Drummets\\",
+                     {". Product version: '4.10.2'",
+                      "The version '4.10.2' has strange format, expected 9.9.99 or 9.9.9",
+                      "Unable to detect the version of Pellamore, probably nothing to clean ...",
+                      "Making preventive cleaning in assumption that Pellamore was installed before.",
+                      "Pellamore directory: C:\\Apps\\Drummets\\Pellamore\\"},
+                     {"Product Version (int): 0"}}));
+
+TEST(remove_entry, refuses_windows_before_2000)
+{
+    set_wine_version_for("Remove.exe", "nt40");
+    program_run run = run_program("Remove.exe", "C:\\work\\nt40");
+    clear_wine_version_for("Remove.exe");
+
+    EXPECT_EQ(1u, run.exit_code);
+    const std::vector<std::string> expected = {
+        "", "Pellamore force remover version 2.1.2.12", "", "OS: majorv=4 minorv=0", "",
+        "This program can be launched on Windows 2000 or higher. Exiting ...", "",
+        "Pellamore force remover version 2.1.2.12 completed abnormally.", ""};
+    EXPECT_EQ(expected, texts_of(parse_log(run.log_file)));
+}
+
+TEST(remove_entry, relabelled_program_names_another_product_throughout)
+{
+    program_run run = run_program("Remove_relabelled.exe", "C:\\work\\relabelled");
+    EXPECT_EQ(0u, run.exit_code);
+    auto lines = parse_log(run.log_file);
+    EXPECT_TRUE(has_text(lines, "Brightwarden force remover version 2.1.2.12"));
+    EXPECT_TRUE(has_text(lines, "**** Check if Brightwarden force remover runs as Administrator ****"));
+    EXPECT_TRUE(has_text(lines, "Unable to detect the version of Brightwarden, probably nothing to clean ..."));
+    EXPECT_TRUE(has_text(lines, "Brightwarden directory: " + program_files_x86() + "\\Vellacorp\\Brightwarden\\"));
+    EXPECT_EQ("Brightwarden force remover version 2.1.2.12 completed OK.", last_nonempty(lines));
+    EXPECT_EQ(std::string::npos, run.log_file.find("Pellamore"));
+}
+
+TEST(remove_entry, relabelling_without_2003_falls_back_to_all_defaults)
+{
+    program_run run = run_program("Remove_incomplete.exe", "C:\\work\\incomplete");
+    EXPECT_EQ(0u, run.exit_code);
+    auto lines = parse_log(run.log_file);
+    EXPECT_TRUE(has_text(lines, "Pellamore directory: " + program_files_x86() + "\\Drummets\\Pellamore\\"));
+    EXPECT_EQ(completed_ok, last_nonempty(lines));
+    EXPECT_EQ(std::string::npos, run.log_file.find("Brightwarden"));
+}
+
+TEST(remove_entry, completes_when_the_current_folder_log_cannot_be_created)
+{
+    // A folder where the log file should be: the file cannot be created.
+    CreateDirectoryA("C:\\work\\nolog", nullptr);
+    CreateDirectoryA("C:\\work\\nolog\\QLRemover.log.txt", nullptr);
+    program_run run = run_program("Remove.exe", "C:\\work\\nolog");
+    EXPECT_EQ(0u, run.exit_code);
+    EXPECT_NE(std::string::npos, run.console.find(completed_ok)) << run.console;
+}
+
+TEST(remove_entry, completes_when_the_temporary_folder_log_cannot_be_created)
+{
+    scoped_environment tmp("TMP", "C:\\no\\such\\folder");
+    scoped_environment temp("TEMP", "C:\\no\\such\\folder");
+    program_run run = run_program("Remove.exe", "C:\\work\\notemp");
+    EXPECT_EQ(0u, run.exit_code);
+    auto lines = parse_log(run.log_file);
+    EXPECT_EQ(completed_ok, last_nonempty(lines));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ('!', lines.front().marker);
+    EXPECT_EQ(0u, lines.front().text.rfind("Unable to create log file C:\\no\\such\\folder\\QLRemover.log.txt.log.txt"))
+        << lines.front().text;
+}

@@ -1,0 +1,168 @@
+// The product profile's defaults, version parsing, the installation folder
+// fix-up and the search of real Uninstall entries in the 32-bit view.
+#include "remover/product.h"
+#include "tessel/log/log.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Collects the texts of every line the log delivers.
+class capture : public tessel::log::listener {
+public:
+    explicit capture(std::vector<std::string>& lines) : lines_(lines) {}
+    void write(int, const std::string&, const std::string& text) override { lines_.push_back(text); }
+
+private:
+    std::vector<std::string>& lines_;
+};
+
+class log_capture {
+public:
+    log_capture() { tessel::log::add(new capture(lines)); }
+    ~log_capture() { tessel::log::shutdown(); }
+    std::vector<std::string> lines;
+};
+
+const wchar_t uninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char uninstall_narrow[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// This test is a 32-bit program: its HKLM\SOFTWARE writes land where a
+// 32-bit installer's do, in the 32-bit view.
+class uninstall_entries : public ::testing::Test {
+protected:
+    void add(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values)
+    {
+        std::wstring path = std::wstring(uninstall) + L"\\" + name;
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key, nullptr));
+        for (const auto& [value, data] : values)
+            RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        added_.push_back(path);
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& path : added_)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+    static std::string found_line(const char* name)
+    {
+        return std::string(". Product information is found in the key HKLM\\") + uninstall_narrow + "\\" + name;
+    }
+
+private:
+    std::vector<std::wstring> added_;
+};
+
+} // namespace
+
+TEST(product_profile, defaults_when_the_image_has_no_string_table)
+{
+    load_product_profile(); // this test program carries no strings 2001 to 2005
+    const ProductProfile& p = product_profile();
+    EXPECT_EQ(L"Drummets", p.maker_folder);
+    EXPECT_EQ(L"Pellamore", p.product_name);
+    EXPECT_EQ(L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", p.product_id);
+    EXPECT_EQ(L"Ostravel", p.sibling_name);
+    EXPECT_EQ(L"Kessavane", p.tools_folder);
+    EXPECT_TRUE(is_default_maker());
+    EXPECT_EQ("DrummetLauncher.exe", launcher_program());
+    EXPECT_EQ("Suite", suite_name());
+    EXPECT_EQ("Suite Service", suite_service_name());
+    EXPECT_EQ("DrummetSuiteService.exe", suite_service_program());
+    EXPECT_EQ(L"Pellamore force remover", administrator_test_title());
+}
+
+TEST(parse_product_version, accepts_three_shapes_only)
+{
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"4.1.265", 41265}, {"4.1.50", 41050}, {"4.1.5", 41005}, {"3.6.81", 36081}, {"4.1.2", 41002},
+        {"4.1.26", 41026},  {"4.10.2", -1},    {"41.1.2", -1},   {"4.1", -1},       {"4.1.", -1},
+        {"4.1.2650", -1},   {"", -1},          {"4-1-2", -1}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(expected, parse_product_version(text)) << "'" << text << "'";
+}
+
+TEST(fixed_install_dir, ends_with_the_product_folder_once)
+{
+    const std::string fallback = "C:\\Program Files\\Drummets\\Pellamore\\";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"C:\\Apps\\Drummets\\", "C:\\Apps\\Drummets\\Pellamore\\"},
+        {"C:\\Apps\\Drummets\\Pellamore\\", "C:\\Apps\\Drummets\\Pellamore\\"},
+        {"C:\\Apps\\Drummets\\Pellamore", "C:\\Apps\\Drummets\\Pellamore\\"},
+        {"C:\\Apps\\Drummets", "C:\\Apps\\Drummets\\Pellamore\\"},
+        // The tail comparison is case-sensitive.
+        {"C:\\Apps\\Drummets\\PELLAMORE\\", "C:\\Apps\\Drummets\\PELLAMORE\\Pellamore\\"},
+        {"", fallback}};
+    for (const auto& [dir, expected] : cases)
+        EXPECT_EQ(expected, fixed_install_dir(dir, "Pellamore", fallback)) << "'" << dir << "'";
+}
+
+TEST_F(uninstall_entries, matches_the_display_name_in_any_letter_case_but_otherwise_exactly)
+{
+    add(L"B-entry", {{L"DisplayName", L"PELLAMORE"}, {L"DisplayVersion", L"4.1.200"},
+                     {L"InstallLocation", L"C:\\Apps\\Drummets\\"}});
+    add(L"A-lookalike", {{L"DisplayName", L"Pellamore 4"}, {L"DisplayVersion", L"9.9.9"},
+                         {L"InstallLocation", L"C:\\Wrong\\"}});
+    add(L"C-other", {{L"DisplayName", L"Pellamoree"}, {L"DisplayVersion", L"9.9.9"}});
+    add(L"D-no-name", {{L"DisplayVersion", L"9.9.9"}});
+
+    log_capture log;
+    ProductInfo info("Pellamore");
+    EXPECT_TRUE(find_product_info(info));
+    EXPECT_EQ(std::vector<std::wstring>{L"B-entry"}, info.uninstall_keys);
+    EXPECT_EQ("4.1.200", info.version_text);
+    EXPECT_EQ(41200, info.version);
+    EXPECT_EQ("C:\\Apps\\Drummets\\", info.install_dir);
+    const std::vector<std::string> expected = {"**** Search Pellamore info ****", "", found_line("B-entry"),
+                                               ". Product version: '4.1.200'",
+                                               ". Installation directory: 'C:\\Apps\\Drummets\\'"};
+    EXPECT_EQ(expected, log.lines);
+}
+
+TEST_F(uninstall_entries, two_entries_each_lacking_one_value_complete_each_other)
+{
+    add(L"{AAA}", {{L"DisplayName", L"Pellamore"}, {L"DisplayVersion", L"4.1.70"}});
+    add(L"{BBB}", {{L"DisplayName", L"pellamore"}, {L"InstallLocation", L"D:\\Drummets\\"}});
+
+    log_capture log;
+    ProductInfo info("Pellamore");
+    EXPECT_TRUE(find_product_info(info));
+    EXPECT_EQ((std::vector<std::wstring>{L"{AAA}", L"{BBB}"}), info.uninstall_keys);
+    EXPECT_EQ(41070, info.version);
+    EXPECT_EQ("D:\\Drummets\\", info.install_dir);
+    const std::vector<std::string> expected = {
+        "**** Search Pellamore info ****", "", found_line("{AAA}"), found_line("{BBB}"),
+        ". Product version: '4.1.70'", "ATTENTION: could not find InstallLocation in '{AAA}' !",
+        "ATTENTION: could not find DisplayVersion in '{BBB}' !", ". Installation directory: 'D:\\Drummets\\'"};
+    EXPECT_EQ(expected, log.lines);
+}
+
+TEST_F(uninstall_entries, strange_version_gives_zero)
+{
+    add(L"{CCC}", {{L"DisplayName", L"Pellamore"}, {L"DisplayVersion", L"4.1"},
+                   {L"InstallLocation", L"C:\\Apps\\"}});
+    log_capture log;
+    ProductInfo info("Pellamore");
+    find_product_info(info);
+    EXPECT_EQ(0, info.version);
+    EXPECT_EQ("The version '4.1' has strange format, expected 9.9.99 or 9.9.9", log.lines.at(4));
+}
+
+TEST_F(uninstall_entries, nothing_found)
+{
+    log_capture log;
+    ProductInfo info("Pellamore");
+    EXPECT_FALSE(find_product_info(info));
+    EXPECT_EQ(-1, info.version);
+    EXPECT_TRUE(info.uninstall_keys.empty());
+    ASSERT_EQ(3u, log.lines.size());
+    EXPECT_EQ(std::string("ATTENTION: could not find keys about 'Pellamore' in 'HKLM\\") + uninstall_narrow + "' !",
+              log.lines[2]);
+}
