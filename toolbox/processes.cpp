@@ -1,0 +1,251 @@
+#include "toolbox/processes.h"
+
+#include "tessel/format.h"
+#include "tessel/log/log.h"
+
+#include <tlhelp32.h>
+#include <shellapi.h>
+#include <memory>
+#include <set>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+struct handle_closer {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
+
+// Toolhelp reports a failed snapshot as INVALID_HANDLE_VALUE, not null.
+owned_handle own_snapshot(HANDLE h)
+{
+    return owned_handle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry");
+
+// Lower-cases the letters A to Z only, as the single-byte default mapping does.
+std::string lower_ascii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Calls visit(entry) for every process of a fresh snapshot, until it returns
+// false. A snapshot that cannot be taken visits nothing.
+template <class Visit>
+void for_each_process(Visit visit)
+{
+    owned_handle snapshot = own_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (!visit(static_cast<const PROCESSENTRY32&>(entry)))
+            return;
+    }
+}
+
+// SeDebugPrivilege enabled on the thread's token when the thread impersonates,
+// else on the process token, for the life of the object; the previous state is
+// restored when it ends.
+class debug_privilege_scope {
+public:
+    debug_privilege_scope()
+    {
+        const DWORD access = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
+        HANDLE token = nullptr;
+        if (!OpenThreadToken(GetCurrentThread(), access, FALSE, &token) &&
+            !OpenProcessToken(GetCurrentProcess(), access, &token))
+            return;
+        token_.reset(token);
+        TOKEN_PRIVILEGES enable{};
+        enable.PrivilegeCount = 1;
+        enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &enable.Privileges[0].Luid))
+            return;
+        DWORD size = 0;
+        adjusted_ = AdjustTokenPrivileges(token, FALSE, &enable, sizeof previous_, &previous_, &size) != FALSE;
+    }
+    ~debug_privilege_scope()
+    {
+        if (adjusted_)
+            AdjustTokenPrivileges(token_.get(), FALSE, &previous_, 0, nullptr, nullptr);
+    }
+    debug_privilege_scope(const debug_privilege_scope&) = delete;
+    debug_privilege_scope& operator=(const debug_privilege_scope&) = delete;
+
+private:
+    owned_handle token_;
+    TOKEN_PRIVILEGES previous_{};
+    bool adjusted_ = false;
+};
+
+static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry privilege record");
+
+// False when the process could not be opened for termination.
+bool terminate_process(DWORD id)
+{
+    owned_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    if (!process)
+        return false;
+    TerminateProcess(process.get(), 255);
+    return true;
+}
+
+} // namespace
+
+std::string adjust_process_name(const std::string& name)
+{
+    OSVERSIONINFOA v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    const bool windows_2000 = GetVersionExA(&v) && v.dwMajorVersion == 5 && v.dwMinorVersion == 0 &&
+                              v.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    if (windows_2000 && name.size() > 15)
+        return name.substr(0, 15);
+    return name;
+}
+
+bool process_name_matches(const std::string& file_name, const std::string& name)
+{
+    // An empty name would match every process and every service.
+    if (name.empty() || name.size() > file_name.size())
+        return false;
+    return lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(), lower_ascii(name)) == 0;
+}
+
+bool is_process_running(const std::string& adjusted_name)
+{
+    bool running = false;
+    for_each_process([&](const PROCESSENTRY32& entry) {
+        running = process_name_matches(entry.szExeFile, adjusted_name);
+        return !running;
+    });
+    return running;
+}
+
+void terminate_processes(const std::string& adjusted_name, bool use_debug_privilege)
+{
+    const DWORD own_id = GetCurrentProcessId();
+    DWORD parent_id = 0;
+    std::set<DWORD> matching;
+    for_each_process([&](const PROCESSENTRY32& entry) {
+        if (entry.th32ProcessID == own_id)
+            parent_id = entry.th32ParentProcessID;
+        else if (process_name_matches(entry.szExeFile, adjusted_name))
+            matching.insert(entry.th32ProcessID);
+        return true;
+    });
+
+    // The program that started the remover (a script, an installer) is spared
+    // even when its name matches.
+    for (DWORD id : matching) {
+        if (id == parent_id)
+            continue;
+        if (!terminate_process(id) && use_debug_privilege) {
+            debug_privilege_scope privilege;
+            terminate_process(id);
+        }
+    }
+}
+
+void deal_with_process(const std::string& name)
+{
+    const std::string adjusted = adjust_process_name(name);
+    tessel::log::info("Dealing with '%s' process ....", name.c_str());
+    if (is_process_running(adjusted)) {
+        tessel::log::info("Process with name '%s' is running, let us close it", adjusted.c_str());
+        terminate_processes(adjusted, true);
+    } else {
+        tessel::log::info("Process with name '%s' is NOT running ...", adjusted.c_str());
+    }
+}
+
+bool run_and_wait(const std::string& directory, const std::string& command_line)
+{
+    std::string full = command_line;
+    if (!directory.empty()) {
+        const char last = directory.back();
+        full = directory + (last == '\\' || last == '/' ? "" : "\\") + command_line;
+    }
+    std::vector<char> buffer(full.begin(), full.end());
+    buffer.push_back('\0');
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    static_assert(sizeof(STARTUPINFOA) == 68, "start-up record");
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        return false;
+    owned_handle process(info.hProcess);
+    owned_handle thread(info.hThread);
+    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
+}
+
+DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
+                                    const std::wstring& directory)
+{
+    tessel::log::info("launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
+
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;
+    static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "shell execute record");
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    execute.lpFile = file.c_str();
+    execute.lpParameters = parameters.c_str();
+    execute.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+    execute.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&execute)) {
+        tessel::log::info("ShellExecuteEx failed. Error: %d", static_cast<int>(GetLastError()));
+        return 1;
+    }
+    // The shell hands no process back when the file was passed to a program
+    // that was already running; the wait on the null handle then fails.
+    owned_handle process(execute.hProcess);
+
+    const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
+    switch (wait) {
+    case WAIT_OBJECT_0: {
+        DWORD exit_code = 0;
+        if (!GetExitCodeProcess(process.get(), &exit_code)) {
+            tessel::log::info("GetExitCodeProcess failed. Error: %d", static_cast<int>(GetLastError()));
+            return 1;
+        }
+        tessel::log::info("exit_code: %d", static_cast<int>(exit_code));
+        return exit_code;
+    }
+    case WAIT_ABANDONED:
+        tessel::log::info("WaitForSingleObject returned WAIT_ABANDONED");
+        return 1;
+    case WAIT_TIMEOUT:
+        tessel::log::info("WaitForSingleObject returned WAIT_TIMEOUT");
+        return 1;
+    case WAIT_FAILED:
+        tessel::log::info("WaitForSingleObject failed. Error: %d", static_cast<int>(GetLastError()));
+        return 1;
+    default:
+        return 1;
+    }
+}
+
+std::string get_file_version(const std::string& path)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0)
+        return {};
+    std::vector<BYTE> block(size);
+    void* fixed = nullptr;
+    UINT fixed_size = 0;
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
+        !VerQueryValueA(block.data(), "\\", &fixed, &fixed_size) || !fixed || fixed_size < sizeof(VS_FIXEDFILEINFO))
+        return {};
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    return tessel::format("%i.%i.%i.%i", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                          HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+}

@@ -1,0 +1,42 @@
+// Finding and ending running programs by the file name of their executable,
+// and starting programs and waiting for them. None of these raises: each
+// answers through its result and the log.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+// The name as the running system reports it: Windows 2000 shows at most 15
+// characters of an executable's name, so there a longer name is cut to 15.
+std::string adjust_process_name(const std::string& name);
+
+// Whether file_name ends with name, both lower-cased (A to Z only). An empty
+// name matches nothing.
+bool process_name_matches(const std::string& file_name, const std::string& name);
+
+// Whether a running process's executable name ends with the name (taken as
+// given, not adjusted).
+bool is_process_running(const std::string& adjusted_name);
+
+// Terminates (exit code 255) every process whose executable name ends with the
+// name, lowest identifier first. This process and the process that started it
+// are spared. With use_debug_privilege, a process that cannot be opened is
+// tried once more with SeDebugPrivilege enabled. No wait afterwards.
+void terminate_processes(const std::string& adjusted_name, bool use_debug_privilege);
+
+// Logs and terminates the running copies of a program.
+void deal_with_process(const std::string& name);
+
+// Runs directory + "\" + command_line (or command_line alone when directory is
+// empty) detached from the console, with directory as working directory, and
+// waits for it without limit. True when it started and ended; its exit code is
+// not examined.
+bool run_and_wait(const std::string& directory, const std::string& command_line);
+
+// Starts the file through the shell, hidden, and waits for it without limit.
+// The program's exit code, or 1 on any failure.
+DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
+                                    const std::wstring& directory);
+
+// "major.minor.build.revision" of the file's version resource, or "".
+std::string get_file_version(const std::string& path);

@@ -1,0 +1,276 @@
+// Finding, ending and starting programs, against the product family's
+// programs of the test bed and a probe of our own (toolbox_probe.exe), which
+// is copied under other names where a test needs a name to match.
+#include "toolbox/processes.h"
+#include "log_capture.h"
+#include "run_support.h"
+#include "testbed/kit/kit.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace kit = testbed::kit;
+
+namespace {
+
+const char work[] = "C:\\work\\processes\\";
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+// A copy of the probe under another name, in the work folder.
+std::wstring probe_copy(const std::string& name)
+{
+    const std::wstring target = wide(work + name);
+    kit::make_folders(wide(work));
+    EXPECT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), target.c_str(), FALSE));
+    return target;
+}
+
+// Waits until a started program shows in the process list.
+bool listed(const std::wstring& exe_name)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (!kit::processes_named(exe_name).empty())
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+ULONGLONG exit_time(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (ULONGLONG(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+}
+
+struct owned_handle {
+    HANDLE h;
+    explicit owned_handle(HANDLE handle) : h(handle) {}
+    ~owned_handle() { if (h) CloseHandle(h); }
+    owned_handle(const owned_handle&) = delete;
+    owned_handle& operator=(const owned_handle&) = delete;
+};
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+} // namespace
+
+TEST(adjust_process_name, cuts_long_names_on_windows_2000_only)
+{
+    // 13, 15, 16 and 19 characters.
+    const std::string names = "qelvaTray.exe abcdefghijk.exe abcdefghijkl.exe DrummetLauncher.exe";
+    struct version_case {
+        const char* wine_version;
+        std::vector<std::string> expected;
+    };
+    const version_case cases[] = {
+        {"win2k", {"qelvaTray.exe", "abcdefghijk.exe", "abcdefghijkl.ex", "DrummetLauncher"}},
+        {"winxp", {"qelvaTray.exe", "abcdefghijk.exe", "abcdefghijkl.exe", "DrummetLauncher.exe"}},
+        {"nt40", {"qelvaTray.exe", "abcdefghijk.exe", "abcdefghijkl.exe", "DrummetLauncher.exe"}},
+    };
+    kit::make_folders(wide(work));
+    for (const version_case& c : cases) {
+        const std::string out = std::string(work) + "adjusted-" + c.wine_version + ".txt";
+        set_wine_version_for("toolbox_probe.exe", c.wine_version);
+        const DWORD code = kit::run(quoted(kit::bin_folder() + L"toolbox_probe.exe") + L" adjust " + wide(out) + L" " +
+                                    wide(names));
+        clear_wine_version_for("toolbox_probe.exe");
+        EXPECT_EQ(0u, code) << c.wine_version;
+        EXPECT_EQ(c.expected, lines_of(read_file(out))) << c.wine_version;
+    }
+    // This process runs as Windows 7.
+    EXPECT_EQ("DrummetLauncher.exe", adjust_process_name("DrummetLauncher.exe"));
+}
+
+TEST(process_names, match_as_a_suffix_without_regard_to_case)
+{
+    kit::process tray(quoted(kit::bin_folder() + L"qelvaTray.exe"));
+    ASSERT_TRUE(listed(L"qelvaTray.exe"));
+
+    const struct {
+        const char* name;
+        bool running;
+    } cases[] = {
+        {"qelvaTray.exe", true}, {"QELVATRAY.EXE", true}, {"tray.exe", true},     {"e", true},
+        {"xqelvaTray.exe", false}, {"qelvaTray", false},  {"qelvaTray.exe ", false}, {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.running, is_process_running(c.name)) << '"' << c.name << '"';
+
+    // Names that do not match leave it running; the empty name matches nothing.
+    terminate_processes("xqelvaTray.exe", true);
+    terminate_processes("qelva", true);
+    terminate_processes("", true);
+    EXPECT_FALSE(tray.wait(500));
+
+    terminate_processes("TRAY.EXE", false);
+    ASSERT_TRUE(tray.wait(10000));
+    EXPECT_EQ(255u, tray.exit_code());
+    EXPECT_FALSE(is_process_running("qelvaTray.exe"));
+}
+
+TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
+{
+    kit::process first(quoted(kit::bin_folder() + L"Chimebox.exe"));
+    kit::process second(quoted(kit::bin_folder() + L"Chimebox.exe"));
+    for (int i = 0; i < 200 && kit::processes_named(L"Chimebox.exe").size() < 2; ++i)
+        Sleep(50);
+    ASSERT_EQ(2u, kit::processes_named(L"Chimebox.exe").size());
+    owned_handle one(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, first.id()));
+    owned_handle two(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, second.id()));
+    ASSERT_TRUE(one.h && two.h);
+
+    terminate_processes("chimebox.exe", true);
+
+    ASSERT_TRUE(first.wait(10000));
+    ASSERT_TRUE(second.wait(10000));
+    EXPECT_EQ(255u, first.exit_code());
+    EXPECT_EQ(255u, second.exit_code());
+    const bool first_is_lower = first.id() < second.id();
+    const ULONGLONG lower_ended = exit_time(first_is_lower ? one.h : two.h);
+    const ULONGLONG higher_ended = exit_time(first_is_lower ? two.h : one.h);
+    EXPECT_LT(lower_ended, higher_ended);
+}
+
+TEST(terminate_processes, spares_the_caller_and_its_parent)
+{
+    // This test program is the parent of the caller; all three names end with
+    // "process_tests.exe", as does a fourth copy that must go.
+    const std::wstring caller = probe_copy("caller_process_tests.exe");
+    const std::wstring bystander = probe_copy("bystander_process_tests.exe");
+    kit::process running(quoted(bystander) + L" wait");
+    ASSERT_TRUE(listed(L"bystander_process_tests.exe"));
+
+    kit::process remover(quoted(caller) + L" terminate process_tests.exe");
+    ASSERT_TRUE(remover.wait(30000));
+    EXPECT_EQ(0u, remover.exit_code()); // ended by itself, not with 255
+    ASSERT_TRUE(running.wait(10000));
+    EXPECT_EQ(255u, running.exit_code());
+}
+
+TEST(deal_with_process, logs_and_ends_a_running_program)
+{
+    log_capture log;
+    deal_with_process("DrummetsTray.exe");
+    EXPECT_EQ((std::vector<std::string>{"Dealing with 'DrummetsTray.exe' process ....",
+                                        "Process with name 'DrummetsTray.exe' is NOT running ..."}),
+              log.texts());
+
+    kit::process tray(quoted(kit::bin_folder() + L"DrummetsTray.exe"));
+    ASSERT_TRUE(listed(L"DrummetsTray.exe"));
+    log.clear();
+    deal_with_process("DrummetsTray.exe");
+    EXPECT_EQ((std::vector<std::string>{"Dealing with 'DrummetsTray.exe' process ....",
+                                        "Process with name 'DrummetsTray.exe' is running, let us close it"}),
+              log.texts());
+    ASSERT_TRUE(tray.wait(10000));
+    EXPECT_EQ(255u, tray.exit_code());
+    for (const captured_line& line : log.lines())
+        EXPECT_EQ(1, line.level) << line.text;
+}
+
+TEST(run_and_wait, builds_the_command_line_from_folder_and_command)
+{
+    const std::string folder = std::string(work) + "run";
+    kit::make_folders(wide(folder));
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), wide(folder + "\\toolbox_probe.exe").c_str(),
+                          FALSE));
+    char own_folder[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, own_folder);
+
+    const struct {
+        std::string directory;
+        std::string expected_command_prefix; // followed by " where <file>"
+        std::string expected_folder;
+    } cases[] = {
+        {folder, folder + "\\toolbox_probe.exe", folder},
+        {folder + "\\", folder + "\\toolbox_probe.exe", folder},
+        {folder + "/", folder + "/toolbox_probe.exe", folder},
+        // No folder: the system finds the program beside this one, and it runs
+        // in this program's working folder.
+        {"", "toolbox_probe.exe", own_folder},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string out = std::string(work) + "where-" + std::to_string(++n) + ".txt";
+        const std::string args = " where " + out;
+        ASSERT_TRUE(run_and_wait(c.directory, "toolbox_probe.exe" + args)) << c.directory;
+        EXPECT_EQ((std::vector<std::string>{c.expected_command_prefix + args, c.expected_folder}),
+                  lines_of(read_file(out)))
+            << '"' << c.directory << '"';
+    }
+    // The exit code is not examined; a program that cannot be started is false.
+    EXPECT_TRUE(run_and_wait(folder, "toolbox_probe.exe exit 3"));
+    EXPECT_FALSE(run_and_wait(folder, "missing_program.exe /s"));
+    EXPECT_FALSE(run_and_wait(std::string(work) + "no such folder", "toolbox_probe.exe exit 0"));
+}
+
+TEST(launch_and_wait_for_exit_code, returns_the_exit_code_or_1)
+{
+    const std::wstring probe = kit::bin_folder() + L"toolbox_probe.exe";
+    const std::string probe_narrow(probe.begin(), probe.end());
+    const struct {
+        const wchar_t* parameters;
+        DWORD expected;
+    } cases[] = {{L"exit 0", 0}, {L"exit 1", 1}, {L"exit 4242", 4242}, {L"exit 4294967295", 0xFFFFFFFF}};
+    for (const auto& c : cases) {
+        log_capture log;
+        EXPECT_EQ(c.expected, launch_and_wait_for_exit_code(probe, c.parameters, L"")) << c.parameters;
+        const std::string parameters(c.parameters, c.parameters + wcslen(c.parameters));
+        EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"" + probe_narrow + "\" " + parameters,
+                                            "exit_code: " + std::to_string(static_cast<int>(c.expected))}),
+                  log.texts());
+    }
+
+    log_capture log;
+    const std::wstring missing = wide(work) + L"missing.exe";
+    EXPECT_EQ(1u, launch_and_wait_for_exit_code(missing, L"/s", L""));
+    EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"" + std::string(work) + "missing.exe\" /s",
+                                        "ShellExecuteEx failed. Error: 2"}),
+              log.texts());
+}
+
+TEST(launch_and_wait_for_exit_code, runs_the_program_in_the_given_folder)
+{
+    const std::string folder = std::string(work) + "launch";
+    kit::make_folders(wide(folder));
+    const std::string out = std::string(work) + "launched.txt";
+    log_capture log;
+    EXPECT_EQ(0u, launch_and_wait_for_exit_code(kit::bin_folder() + L"toolbox_probe.exe", wide("where " + out),
+                                                wide(folder)));
+    const std::vector<std::string> where = lines_of(read_file(out));
+    ASSERT_EQ(2u, where.size());
+    EXPECT_NE(std::string::npos, where[0].find("where " + out));
+    EXPECT_EQ(folder, where[1]);
+}
+
+TEST(get_file_version, reads_the_fixed_file_version)
+{
+    const std::wstring probe = kit::bin_folder() + L"toolbox_probe.exe";
+    EXPECT_EQ("2.1.65535.40000", get_file_version(std::string(probe.begin(), probe.end())));
+    // This program has no version resource.
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    EXPECT_EQ("", get_file_version(self));
+    EXPECT_EQ("", get_file_version(std::string(work) + "missing.exe"));
+    EXPECT_EQ("", get_file_version(""));
+}

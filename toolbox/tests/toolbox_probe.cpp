@@ -1,0 +1,69 @@
+// A small program the process and service tests start, copy and rename:
+//   toolbox_probe adjust FILE NAME... writes adjust_process_name of each to FILE, one a line
+//   toolbox_probe terminate NAME      terminate_processes(NAME, true), then exits 0
+//   toolbox_probe where FILE          writes its command line and working folder to FILE
+//   toolbox_probe exit N              exits with N
+//   toolbox_probe wait                runs until terminated
+//   toolbox_probe remove_service NAME PROCESS DELETE
+//                                     remove_service(NAME, PROCESS, DELETE == "1"),
+//                                     logging to probe.log.txt in its working folder
+#include "toolbox/processes.h"
+#include "toolbox/services.h"
+#include "tessel/log/log.h"
+#include "testbed/common/handles.h"
+
+#include <windows.h>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int write_file(const char* path, const std::string& text)
+{
+    testbed::unique_handle file =
+        testbed::own_handle(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : 2;
+}
+
+int write_where(const char* path)
+{
+    char folder[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    return write_file(path, std::string(GetCommandLineA()) + "\n" + folder + "\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    const std::string mode = argv[1];
+    if (mode == "adjust" && argc >= 3) {
+        std::string lines;
+        for (int i = 3; i < argc; ++i)
+            lines += adjust_process_name(argv[i]) + "\n";
+        return write_file(argv[2], lines);
+    }
+    if (mode == "terminate" && argc == 3) {
+        terminate_processes(argv[2], true);
+        return 0;
+    }
+    if (mode == "where" && argc == 3)
+        return write_where(argv[2]);
+    if (mode == "exit" && argc == 3)
+        return static_cast<int>(std::strtoul(argv[2], nullptr, 10));
+    if (mode == "remove_service" && argc == 5) {
+        tessel::log::add(new tessel::log::file("probe"));
+        remove_service(argv[2], argv[3], std::string(argv[4]) == "1");
+        tessel::log::shutdown();
+        return 0;
+    }
+    if (mode == "wait") {
+        Sleep(INFINITE);
+        return 0;
+    }
+    return 2;
+}
