@@ -2,6 +2,7 @@
 // decision and the two ways a run ends, read from its exit code and logs.
 #include "log_lines.h"
 #include "run_support.h"
+#include "uninstall_entry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -11,28 +12,6 @@
 namespace {
 
 const char completed_ok[] = "Pellamore force remover version 2.1.2.12 completed OK.";
-const wchar_t uninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-// An Uninstall entry as a 32-bit installer writes it: this test is a 32-bit
-// program, so HKLM\SOFTWARE lands in the 32-bit view under WOW64.
-class uninstall_entry {
-public:
-    uninstall_entry(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values)
-        : path_(std::wstring(uninstall) + L"\\" + name)
-    {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr));
-        for (const auto& [value, data] : values)
-            RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    ~uninstall_entry() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str()); }
-
-private:
-    std::wstring path_;
-};
 
 std::string program_files_x86()
 {

@@ -2,8 +2,10 @@
 // fix-up and the search of real Uninstall entries in the 32-bit view.
 #include "remover/product.h"
 #include "tessel/log/log.h"
+#include "uninstall_entry.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -27,29 +29,13 @@ public:
     std::vector<std::string> lines;
 };
 
-const wchar_t uninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char uninstall_narrow[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// This test is a 32-bit program: its HKLM\SOFTWARE writes land where a
-// 32-bit installer's do, in the 32-bit view.
 class uninstall_entries : public ::testing::Test {
 protected:
-    void add(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values)
+    void add(const std::wstring& name, const uninstall_entry::values& values)
     {
-        std::wstring path = std::wstring(uninstall) + L"\\" + name;
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &key, nullptr));
-        for (const auto& [value, data] : values)
-            RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-        added_.push_back(path);
-    }
-    void TearDown() override
-    {
-        for (const std::wstring& path : added_)
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        added_.push_back(std::make_unique<uninstall_entry>(name, values));
     }
     static std::string found_line(const char* name)
     {
@@ -57,7 +43,7 @@ protected:
     }
 
 private:
-    std::vector<std::wstring> added_;
+    std::vector<std::unique_ptr<uninstall_entry>> added_;
 };
 
 } // namespace
