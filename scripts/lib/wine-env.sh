@@ -36,7 +36,7 @@ wine_template_ensure() {
     find "$WINEPREFIX/drive_c" -type l | while read -r link; do
       if [ -d "$link" ]; then rm "$link" && mkdir "$link"; else rm "$link" && : >"$link"; fi
     done
-    wineserver -k 2>/dev/null; wineserver -w
+    wineserver -k 2>/dev/null || true; wineserver -w || true
     touch "$template/ready"
   ) 9>"$template.lock"
   [ -f "$template/ready" ]
@@ -102,8 +102,8 @@ wine_prefix_links() {
 # removes the copy.
 wine_prefix_drop() {
   [ -n "${WINE_SCRATCH:-}" ] || return 0
-  wineserver -k >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   cd /
   rm -rf "$WINE_SCRATCH"
   WINE_SCRATCH=
