@@ -1,0 +1,327 @@
+#include "installer_db/cleaner.h"
+
+#include "installer_db/cleaner_common.h"
+#include "installer_db/packed_guid.h"
+#include "installer_db/raw_key.h"
+#include "tessel/log/log.h"
+
+using namespace installer_db_detail;
+
+namespace {
+
+constexpr REGSAM locate_access = KEY_READ | KEY_WOW64_64KEY;                                 // 0x20119
+constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY; // 0x2011F
+constexpr REGSAM view_64 = KEY_WOW64_64KEY;
+
+constexpr DWORD name_chars = 300;
+constexpr DWORD data_bytes = 300;
+
+// Looked up once when the program starts; released after a cleaning.
+view_aware_deletion start_up_deletion;
+
+LONG delete_key(HKEY parent, const std::wstring& name)
+{
+    return start_up_deletion.entry()(parent, name.c_str(), view_64, 0);
+}
+
+// A store path names its root by its first component; the rest is the path
+// below that root.
+HKEY root_of(const std::wstring& path)
+{
+    const std::wstring name = path.substr(0, path.find(L'\\'));
+    if (name == L"HKCR")
+        return HKEY_CLASSES_ROOT;
+    if (name == L"HKLM")
+        return HKEY_LOCAL_MACHINE;
+    if (name == L"HKCU")
+        return HKEY_CURRENT_USER;
+    return HKEY_USERS;
+}
+
+std::wstring below_root(const std::wstring& path)
+{
+    const std::size_t separator = path.find(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(separator + 1);
+}
+
+raw_key open_in_store(const std::wstring& store_path, const std::wstring& rest, REGSAM access)
+{
+    const std::wstring below = below_root(store_path);
+    return open_raw(root_of(store_path), below.empty() ? rest : below + L"\\" + rest, access);
+}
+
+// Deletes name below parent with its whole subtree, depth first, and returns
+// the first failure (0 when everything went).
+//
+// The subkeys are deleted by enumerating from an index that starts at 0. Each
+// subkey is attempted once: one that is still there afterwards (it could not
+// be opened or deleted) is given up, and the index moves past it, so the walk
+// always ends. What is given up stays, with the key above it, whose own
+// deletion then fails.
+LONG delete_tree(HKEY parent, const std::wstring& name)
+{
+    LONG first_failure = ERROR_SUCCESS;
+    {
+        LONG status = ERROR_SUCCESS;
+        const raw_key key = open_raw(parent, name, change_access, &status);
+        if (!key)
+            return status;
+        std::set<std::wstring> attempted;
+        wchar_t child[name_chars];
+        for (DWORD index = 0;;) {
+            DWORD length = name_chars;
+            if (RegEnumKeyExW(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            std::wstring subkey(child, length);
+            if (!attempted.insert(subkey).second) {
+                ++index;  // still there after its attempt: given up
+                continue;
+            }
+            const LONG result = delete_tree(key.get(), subkey);
+            if (result != ERROR_SUCCESS && first_failure == ERROR_SUCCESS)
+                first_failure = result;
+        }
+    }
+    const LONG result = delete_key(parent, name);
+    return first_failure != ERROR_SUCCESS ? first_failure : result;
+}
+
+} // namespace
+
+installer_db_cleaner64::installer_db_cleaner64(const std::wstring& upgrade_code)
+{
+    try {
+        if (!start_up_deletion.entry()) {
+            tessel::log::info(L"Error in GetProcAddress of function for work with registry");
+            tessel::log::info(long_rule);
+            tessel::log::info(L"");
+        } else {
+            tessel::log::info(L"**** Cleaning Installation Database (64) ****");
+            const std::wstring packed = pack_guid(upgrade_code);
+            if (!packed.empty())
+                upgrade_codes_.insert(packed);
+            clean();
+        }
+    } catch (...) {
+        // The cleaning reports what it did; an error ends it there.
+    }
+    start_up_deletion.release_library();
+}
+
+void installer_db_cleaner64::clean()
+{
+    log_section(L"Locating Windows Installer Root Stores", long_rule);
+    locate_root_stores();
+    for (const store& root : root_stores_)
+        add_user_data_stores(root);
+
+    log_section(L"Upgrade Codes Removed", long_rule);
+    for (const store& root : root_stores_)
+        remove_upgrade_codes(root);
+
+    log_section(L"Product Codes Removed", short_rule);
+    for (const store& user_data : user_data_stores_)
+        remove_products(user_data);
+
+    log_section(L"Component Codes Removed", short_rule);
+    for (const store& user_data : user_data_stores_)
+        remove_components(user_data);
+
+    log_section(L"Key Files Removed", short_rule);
+    decrement_key_file_counters(key_files_);
+    tessel::log::info(L"");
+}
+
+void installer_db_cleaner64::locate_root_stores()
+{
+    // The classes root is only tested, not searched: it is a view of
+    // HKLM\SOFTWARE\Classes, which the machine's search reaches.
+    const raw_key installer = open_raw(HKEY_CLASSES_ROOT, L"installer", locate_access);
+    if (!installer)
+        tessel::log::info(L"RegOpenKeyEx HKEY_CLASSES_ROOT\\Installer failed");
+    else if (open_raw(installer.get(), L"UpgradeCodes", locate_access))
+        add_root_store(L"HKCR");
+
+    std::wstring path = L"HKLM";
+    if (const raw_key machine = open_raw(HKEY_LOCAL_MACHINE, L"", locate_access))
+        m_search64(machine.get(), path);
+    else
+        tessel::log::info(L"RegOpenKeyEx HKEY_LOCAL_MACHINE failed");
+    path = L"HKCU";
+    if (const raw_key user = open_raw(HKEY_CURRENT_USER, L"", locate_access))
+        m_search64(user.get(), path);
+    path = L"HKU";
+    if (const raw_key users = open_raw(HKEY_USERS, L"", locate_access))
+        m_search64(users.get(), path);
+}
+
+void installer_db_cleaner64::m_search64(HKEY key, std::wstring& path)
+{
+    // path grows by one name for each level and is cut back afterwards.
+    const std::size_t length = path.size();
+    try {
+        wchar_t name[name_chars];
+        for (DWORD index = 0;; ++index) {
+            path.resize(length);
+            DWORD name_length = name_chars;
+            if (RegEnumKeyExW(key, index, name, &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            if (is_named(name, name_length, L"installer")) {
+                // A root store: its installer data is not searched further.
+                if (open_raw(key, std::wstring(name, name_length) + L"\\UpgradeCodes", locate_access))
+                    add_root_store(path);
+                continue;
+            }
+            // The 32-bit view and the per-user virtual copies are no installer data.
+            if (is_named(name, name_length, L"wow6432node") || is_named(name, name_length, L"virtualstore"))
+                continue;
+            HKEY opened = nullptr;
+            if (RegOpenKeyExW(key, name, 0, locate_access, &opened) != ERROR_SUCCESS)
+                continue;
+            const raw_key child(opened);
+            path.append(1, L'\\').append(name, name_length);
+            m_search64(child.get(), path);
+        }
+    } catch (...) {
+        tessel::log::info(L"m_search64 exeption");
+    }
+    path.resize(length);
+}
+
+void installer_db_cleaner64::add_root_store(const std::wstring& path)
+{
+    root_stores_.push_back({++number_, path});
+    tessel::log::info(L"Root: %i  %ls", number_, path.c_str());
+}
+
+void installer_db_cleaner64::add_user_data_stores(const store& root)
+{
+    user_data_stores_.push_back({++number_, root.path + L"\\Installer"});
+    tessel::log::info(L"UserData: %i  %i  Installer", root.number, number_);
+
+    const raw_key user_data = open_in_store(root.path, L"Installer\\UserData", locate_access);
+    if (!user_data)
+        return;
+    wchar_t name[name_chars];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = name_chars;
+        if (RegEnumKeyExW(user_data.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return;
+        const std::wstring sid(name, length);
+        user_data_stores_.push_back({++number_, root.path + L"\\Installer\\UserData\\" + sid});
+        tessel::log::info(L"UserData: %i  %i  Installer\\UserData\\%ls", root.number, number_, sid.c_str());
+    }
+}
+
+void installer_db_cleaner64::remove_upgrade_codes(const store& root)
+{
+    const raw_key codes = open_in_store(root.path, L"Installer\\UpgradeCodes", change_access);
+    if (!codes)
+        return;
+    for (const std::wstring& code : upgrade_codes_) {
+        {
+            const raw_key products = open_raw(codes.get(), code, locate_access);
+            if (!products)
+                continue;  // not here, or already gone through another view of the same key
+            wchar_t name[name_chars];
+            for (DWORD index = 0;; ++index) {
+                DWORD length = name_chars;
+                if (RegEnumValueW(products.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                    ERROR_SUCCESS)
+                    break;
+                const std::wstring product(name, length);
+                if (is_packed_code(product))
+                    product_codes_.insert(product);
+            }
+        }
+        const LONG result = delete_key(codes.get(), code);
+        if (result != ERROR_SUCCESS)
+            tessel::log::info(L"Error %i", static_cast<int>(result));
+        tessel::log::info(L"%i  %ls", root.number, unpack_guid(code).c_str());
+    }
+}
+
+void installer_db_cleaner64::remove_products(const store& user_data)
+{
+    const raw_key products = open_in_store(user_data.path, L"Products", change_access);
+    if (!products)
+        return;
+    for (const std::wstring& product : product_codes_) {
+        if (!open_raw(products.get(), product, locate_access))
+            continue;
+        const LONG result = delete_tree(products.get(), product);
+        if (result != ERROR_SUCCESS)
+            tessel::log::info(L"Error %i", static_cast<int>(result));
+        tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
+    }
+}
+
+void installer_db_cleaner64::remove_components(const store& user_data)
+{
+    const raw_key components = open_in_store(user_data.path, L"Components", change_access);
+    if (!components)
+        return;
+    // Deleted after the walk, which goes by index.
+    std::vector<std::wstring> doomed;
+    wchar_t name[name_chars];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = name_chars;
+        if (RegEnumKeyExW(components.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring component(name, length);
+        if (clean_component(components.get(), component))
+            doomed.push_back(component);
+    }
+    for (const std::wstring& component : doomed) {
+        tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(component).c_str());
+        const LONG result = delete_key(components.get(), component);
+        if (result != ERROR_SUCCESS)
+            tessel::log::info(L"Error %i", static_cast<int>(result));
+    }
+}
+
+bool installer_db_cleaner64::clean_component(HKEY components, const std::wstring& component)
+{
+    const raw_key key = open_raw(components, component, change_access);
+    if (!key)
+        return false;
+
+    int others = 0;  // values of other products, and values too long to read
+    std::vector<std::wstring> ours;
+    std::vector<std::wstring> key_paths;
+    wchar_t name[name_chars];
+    alignas(wchar_t) BYTE data[data_bytes];
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = name_chars;
+        DWORD data_length = data_bytes;
+        const LONG result = RegEnumValueW(key.get(), index, name, &name_length, nullptr, nullptr, data, &data_length);
+        if (result == ERROR_MORE_DATA) {
+            // Unread, so never removed; and it may be another product's, so
+            // the component must not go with it.
+            ++others;
+            continue;
+        }
+        if (result != ERROR_SUCCESS)
+            break;
+        const std::wstring value(name, name_length);
+        if (!product_codes_.count(value)) {
+            ++others;
+            continue;
+        }
+        ours.push_back(value);
+        key_paths.push_back(file_path_of(text_of(data, data_length)));
+    }
+    for (const std::wstring& value : ours)
+        RegDeleteValueW(key.get(), value.c_str());
+
+    if (ours.empty())
+        return false;
+    if (others > 0) {
+        tessel::log::info(L"    only 1 value was removed from key %ls", unpack_guid(component).c_str());
+        return false;
+    }
+    for (const std::wstring& path : key_paths)
+        if (!path.empty())
+            key_files_.insert(path);
+    return true;
+}

@@ -1,0 +1,21 @@
+// Runs the remover's installer database cleaning for the upgrade code in the
+// environment variable INSTALLER_DB_UPGRADE_CODE, with the log on the console,
+// so that a test can start it under another Windows version setting.
+#include "installer_db/cleaner.h"
+#include "tessel/log/log.h"
+
+#include <windows.h>
+
+#include <string>
+
+int main()
+{
+    wchar_t code[100] = {};
+    const DWORD length = GetEnvironmentVariableW(L"INSTALLER_DB_UPGRADE_CODE", code, 100);
+    if (length == 0 || length >= 100)
+        return 2;
+    tessel::log::add(new tessel::log::console);
+    clean_installer_database(code);
+    tessel::log::shutdown();
+    return 0;
+}
