@@ -120,14 +120,23 @@ void trace(const wchar_t* format, ...)
     WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), size, nullptr,
                         nullptr);
 
-    // Appending writes land whole at the end, so lines of several processes never mix.
-    unique_handle file = own_handle(CreateFileW((machine_folder_path() + trace_file_name).c_str(), FILE_APPEND_DATA,
+    // Doubles start in crowds; one named lock around open, seek and write keeps
+    // every process's line whole and in the file, whatever the system's
+    // append mode guarantees.
+    unique_handle lock = own_handle(CreateMutexW(nullptr, FALSE, L"Global\\testbed-trace"));
+    const bool locked = lock && WaitForSingleObject(lock.get(), 10000) != WAIT_TIMEOUT;
+    unique_handle file = own_handle(CreateFileW((machine_folder_path() + trace_file_name).c_str(),
+                                                FILE_APPEND_DATA | FILE_WRITE_DATA,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return;
-    DWORD written = 0;
-    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (file) {
+        LARGE_INTEGER end{};
+        SetFilePointerEx(file.get(), end, nullptr, FILE_END);
+        DWORD written = 0;
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    if (locked)
+        ReleaseMutex(lock.get());
 }
 
 std::vector<std::wstring> split_list(const std::wstring& text)
