@@ -18,6 +18,8 @@
 
 #include <windows.h>
 
+#include "bench/clock.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -240,18 +242,6 @@ unsigned long clean_32()
 }
 
 // ------------------------------------------------------------- the figures --
-
-double seconds_now()
-{
-    static const double ticks_per_second = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return double(frequency.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return double(now.QuadPart) / ticks_per_second;
-}
 
 struct measured
 {

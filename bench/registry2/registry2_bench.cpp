@@ -9,6 +9,8 @@
 // key again.
 #include <windows.h>
 
+#include "bench/clock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,18 +30,6 @@ struct key_closer
 using raw_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
 
 const wchar_t bench_path[] = L"Software\\registry2_bench";
-
-double seconds_now()
-{
-    static const double ticks_per_second = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return double(frequency.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return double(now.QuadPart) / ticks_per_second;
-}
 
 raw_key create(HKEY parent, const wchar_t* path)
 {
