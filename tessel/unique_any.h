@@ -1,0 +1,97 @@
+// One owner for every kind of system handle: the value type, the function that
+// releases it and the value that means "nothing owned" are template arguments,
+// so each kind of handle is one alias line below.
+//
+//     tessel::unique_handle process(OpenProcess(...));
+//     if (!process) ...;
+//     RegOpenKeyExW(root, path, 0, KEY_READ, key.put());   // out-parameter
+//
+// Move-only. get() lends the value, release() gives it up, reset() releases the
+// current value (if any) and takes another, put() releases the current value
+// and returns the address to write a new one to.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace tessel {
+
+// `Close` is called only for a value other than the invalid one; what it returns
+// (BOOL, LONG, a pointer) is ignored: there is nothing to do about a failed close.
+// `T` is a pointer-like handle type; `Invalid` is its invalid value as a bit
+// pattern, since INVALID_HANDLE_VALUE is a cast and not a constant expression.
+template <typename T, auto Close, UINT_PTR Invalid = 0>
+class unique_any
+{
+public:
+    using value_type = T;
+
+    unique_any() noexcept = default;
+    explicit unique_any(T value) noexcept : value_(value) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    ~unique_any() { reset(); }
+
+    static T invalid() noexcept { return reinterpret_cast<T>(Invalid); }
+
+    T get() const noexcept { return value_; }
+    bool is_valid() const noexcept { return reinterpret_cast<UINT_PTR>(value_) != Invalid; }
+    explicit operator bool() const noexcept { return is_valid(); }
+
+    T release() noexcept { return std::exchange(value_, invalid()); }
+
+    void reset(T value = invalid()) noexcept
+    {
+        const T old = std::exchange(value_, value);
+        if (reinterpret_cast<UINT_PTR>(old) != Invalid)
+            Close(old);
+    }
+
+    // For out-parameters: whatever was owned is released first.
+    T* put() noexcept
+    {
+        reset();
+        return &value_;
+    }
+
+    void swap(unique_any& other) noexcept { std::swap(value_, other.value_); }
+
+private:
+    T value_ = invalid();
+};
+
+namespace handle_detail {
+inline void close_handle(HANDLE handle) noexcept { CloseHandle(handle); }
+inline void find_close(HANDLE handle) noexcept { FindClose(handle); }
+inline void close_key(HKEY key) noexcept { RegCloseKey(key); }
+inline void close_service_handle(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
+inline void free_library(HMODULE module) noexcept { FreeLibrary(module); }
+inline void local_free(HLOCAL memory) noexcept { LocalFree(memory); }
+inline void free_sid(PSID sid) noexcept { FreeSid(sid); }
+constexpr UINT_PTR invalid_handle_bits = static_cast<UINT_PTR>(-1);  // INVALID_HANDLE_VALUE
+} // namespace handle_detail
+
+// Kernel handles that are null when invalid: processes, threads, tokens,
+// events, mutexes, job objects, file mappings.
+using unique_handle = unique_any<HANDLE, handle_detail::close_handle>;
+// Kernel handles that are INVALID_HANDLE_VALUE when invalid: CreateFile's
+// files and pipes, Toolhelp snapshots.
+using unique_file_handle = unique_any<HANDLE, handle_detail::close_handle, handle_detail::invalid_handle_bits>;
+// FindFirstFile's searches.
+using unique_find_handle = unique_any<HANDLE, handle_detail::find_close, handle_detail::invalid_handle_bits>;
+using unique_hkey = unique_any<HKEY, handle_detail::close_key>;
+using unique_service_handle = unique_any<SC_HANDLE, handle_detail::close_service_handle>;
+using unique_module = unique_any<HMODULE, handle_detail::free_library>;
+using unique_local_memory = unique_any<HLOCAL, handle_detail::local_free>;
+// SIDs from AllocateAndInitializeSid.
+using unique_sid = unique_any<PSID, handle_detail::free_sid>;
+
+} // namespace tessel
