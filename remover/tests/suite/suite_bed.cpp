@@ -1,5 +1,7 @@
 #include "suite_bed.h"
 
+#include "remover/sundrel.h"
+#include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unique_any.h"
 
@@ -219,12 +221,72 @@ void print_log(const char* title, const std::vector<std::string>& texts)
     std::fflush(stdout);
 }
 
+const char guard_line[] = "Unregistering in Sundrel caused problems with the remover...";
+
+stage_outcome run_suite_stage()
+{
+    stage_outcome outcome;
+    try {
+        sundrel31x_remover remover(L"Drummets", L"Suite", L"Suite Service", L"DrummetSuiteService.exe");
+        outcome.sibling_registered = remover.is_product_registered_in_sundrel_31x(L"ZORNA");
+        outcome.email = remover.read_user_email_from_sundrel_31x(L"QELVA");
+        remover.unregister_product_from_sundrel_31x(L"QELVA");
+        remover.remove_sundrel_31x();
+    } catch (...) {
+        tessel::log::info("%s", guard_line);
+    }
+    free_harrowlink();
+    return outcome;
+}
+
+const wchar_t tray_key[] = L"SOFTWARE\\Drummets\\Tray";
+const wchar_t run_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::wstring tray_program() { return tray_folder() + L"DrummetsTray.exe"; }
+
+void lay_tray(const std::vector<std::wstring>& configuration_files, bool with_qzhtml)
+{
+    place(L"DrummetsTray.exe", tray_folder());
+    if (with_qzhtml)
+        testbed::kit::write_file(tray_folder() + L"qzhtml.dll", "qzhtml");
+    testbed::kit::write_file(tray_folder() + L"HTML\\gfx\\Icon_SDTRAY-UPD-QELVA.png", "icon");
+    for (const std::wstring& name : configuration_files)
+        testbed::kit::write_file(configurations() + name, "<configuration/>");
+    const tessel::registry2::key machine(HKEY_LOCAL_MACHINE);
+    machine.open(tray_key, true).write_string(L"Version", L"2.4.18");
+    machine.open(run_key, true).write_string(L"CommonSundrelTray", L"\"" + tray_program() + L"\"");
+    set_shared_dll_counter(tray_program(), 2);
+    set_shared_dll_counter(tray_folder() + L"qzhtml.dll", 2);
+}
+
+std::wstring other_app_data()
+{
+    return other_profile() + app_data().substr(shell_folder(CSIDL_PROFILE).size());
+}
+
+void lay_profiles_data()
+{
+    using testbed::kit::write_file;
+    write_file(app_data() + L"Drummets\\Suite\\settings.xml", "<suite/>");
+    write_file(app_data() + L"Drummets\\Tray\\settings.xml", "<tray/>");
+    write_file(other_app_data() + L"Drummets\\Tray\\settings.xml", "<tray/>");
+    write_file(other_app_data() + L"Drummets\\Ostravel\\user.xml", "<user/>");
+    write_file(other_app_data() + L"Kelmar\\keep.txt", "not the family's");
+}
+
 void clear_machine()
 {
     testbed::kit::remove_all_doubles();
     testbed::kit::clear_knobs();
     testbed::kit::remove_folder(suite_folder());
     testbed::kit::remove_folder(testbed::kit::common_app_data() + L"Drummets");
+    testbed::kit::remove_folder(app_data() + L"Drummets");
+    testbed::kit::remove_folder(other_profile());
+    for (const wchar_t* key : {L"Hostmark", L"Tray"})
+        try {
+            tessel::registry2::key(HKEY_LOCAL_MACHINE).open(L"SOFTWARE\\Drummets", false).remove_key(key, true);
+        } catch (const tessel::exception&) {
+        }
 }
 
 } // namespace suite_bed

@@ -26,6 +26,7 @@ std::wstring tray_folder();       // suite folder + Tray\ .
 std::wstring configurations();    // CommonAppData\Drummets\Tray\Configurations\ .
 std::wstring app_data();          // this user's, with a trailing backslash
 std::wstring other_profile();     // C:\users\Second\ : a second user's profile
+std::wstring other_app_data();    // its application data
 
 // Writes the suite's product list, "KEY=Name" lines.
 void register_products(const std::vector<std::wstring>& lines);
@@ -53,6 +54,25 @@ int private_copies();
 bool has(const std::vector<std::string>& texts, const std::string& text);
 std::string narrow(const std::wstring& text);
 void print_log(const char* title, const std::vector<std::string>& texts);
+
+// The suite stage as the stage sequence runs it for the default maker, inside
+// its guard, which writes guard_line; the library is freed afterwards.
+extern const char guard_line[];
+struct stage_outcome {
+    bool sibling_registered = false;
+    std::string email;
+};
+stage_outcome run_suite_stage();
+
+// The common tray's files laid by hand: the program and qzhtml.dll (when
+// asked) in the tray folder, the configuration files given, its registry key
+// and autorun value, and counters of 2 for its two files.
+void lay_tray(const std::vector<std::wstring>& configuration_files, bool with_qzhtml);
+std::wstring tray_program();  // tray folder + DrummetsTray.exe
+extern const wchar_t tray_key[];  // SOFTWARE\Drummets\Tray
+extern const wchar_t run_key[];   // SOFTWARE\Microsoft\Windows\CurrentVersion\Run
+// Data of the maker in this user's and a second user's application data.
+void lay_profiles_data();
 
 // Takes the family off the machine again after a test.
 void clear_machine();

@@ -16,30 +16,6 @@ using namespace suite_bed;
 namespace kit = testbed::kit;
 using lines = std::vector<std::string>;
 
-const char guard_line[] = "Unregistering in Sundrel caused problems with the remover...";
-
-struct stage_outcome {
-    bool sibling_registered = false;
-    std::string email;
-};
-
-// The suite stage as the stage sequence runs it, with its guard.
-stage_outcome run_suite_stage()
-{
-    stage_outcome outcome;
-    try {
-        sundrel31x_remover remover(L"Drummets", L"Suite", L"Suite Service", L"DrummetSuiteService.exe");
-        outcome.sibling_registered = remover.is_product_registered_in_sundrel_31x(L"ZORNA");
-        outcome.email = remover.read_user_email_from_sundrel_31x(L"QELVA");
-        remover.unregister_product_from_sundrel_31x(L"QELVA");
-        remover.remove_sundrel_31x();
-    } catch (...) {
-        tessel::log::info("%s", guard_line);
-    }
-    free_harrowlink();
-    return outcome;
-}
-
 sundrel31x_remover default_remover()
 {
     return sundrel31x_remover(L"Drummets", L"Suite", L"Suite Service", L"DrummetSuiteService.exe");
