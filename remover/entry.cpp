@@ -1,9 +1,11 @@
 #include "remover/entry.h"
 
+#include "remover/single_run.h"
 #include "remover/stages.h"
 #include "tessel/exception.h"
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
+#include "toolbox/files.h"
 
 #include <windows.h>
 
@@ -78,6 +80,15 @@ void decide_version(ProductInfo& info, bool& version_detected)
     }
 }
 
+void report_restart_needed()
+{
+    if (const int scheduled = scheduled_for_restart()) {
+        tessel::log::info("%d files and folders still in use are scheduled for deletion at the next restart: "
+                          "restart the computer to complete the removal.", scheduled);
+        tessel::log::info("");
+    }
+}
+
 } // namespace
 
 void finish_abnormally(const ProductInfo& info)
@@ -89,8 +100,9 @@ void finish_abnormally(const ProductInfo& info)
     ExitProcess(1);
 }
 
-int run_remover()
+int run_remover(DWORD child_wait_limit_ms)
 {
+    set_child_wait_limit(child_wait_limit_ms);
     load_product_profile();
     ProductInfo info(product_narrow());
     attach_listeners();
@@ -101,6 +113,11 @@ int run_remover()
     if (IsRunAsAdministrator(administrator_test_title()) != 1)
         refuse(info, not_administrator, info.product_name + version_tag);
 
+    // From here on the run reads and changes the machine: never two at once.
+    const single_run_lock machine;
+    if (machine.timed_out())
+        finish_abnormally(info);
+
     bool version_detected = false;
     decide_version(info, version_detected);
     info.install_dir = fixed_install_dir(info.install_dir, info.product_name,
@@ -109,6 +126,7 @@ int run_remover()
     tessel::log::info("");
 
     run_cleaning_stages(info, version_detected);
+    report_restart_needed();
 
     tessel::log::info("%s%s completed OK.", info.product_name.c_str(), version_tag);
     for (int i = 0; i < 3; ++i)

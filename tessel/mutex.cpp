@@ -61,7 +61,12 @@ real_mutex::~real_mutex() { CloseHandle(handle_); }
 
 bool real_mutex::acquire()
 {
-    switch (WaitForSingleObject(handle_, INFINITE)) {
+    return acquire_within(INFINITE);
+}
+
+bool real_mutex::acquire_within(DWORD limit_ms)
+{
+    switch (WaitForSingleObject(handle_, limit_ms)) {
     case WAIT_TIMEOUT:
         return false;
     case WAIT_FAILED:

@@ -2,26 +2,16 @@
 
 #include "tessel/format.h"
 #include "tessel/log/log.h"
+#include "tessel/unique_any.h"
 
 #include <tlhelp32.h>
 #include <shellapi.h>
-#include <memory>
 #include <set>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-struct handle_closer {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
-
-// Toolhelp reports a failed snapshot as INVALID_HANDLE_VALUE, not null.
-owned_handle own_snapshot(HANDLE h)
-{
-    return owned_handle(h == INVALID_HANDLE_VALUE ? nullptr : h);
-}
+DWORD child_wait_limit_ms = default_child_wait_limit_ms;
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry");
 
@@ -39,7 +29,7 @@ std::string lower_ascii(std::string text)
 template <class Visit>
 void for_each_process(Visit visit)
 {
-    owned_handle snapshot = own_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const tessel::unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return;
     PROCESSENTRY32 entry{};
@@ -58,18 +48,16 @@ public:
     debug_privilege_scope()
     {
         const DWORD access = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
-        HANDLE token = nullptr;
-        if (!OpenThreadToken(GetCurrentThread(), access, FALSE, &token) &&
-            !OpenProcessToken(GetCurrentProcess(), access, &token))
+        if (!OpenThreadToken(GetCurrentThread(), access, FALSE, token_.put()) &&
+            !OpenProcessToken(GetCurrentProcess(), access, token_.put()))
             return;
-        token_.reset(token);
         TOKEN_PRIVILEGES enable{};
         enable.PrivilegeCount = 1;
         enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &enable.Privileges[0].Luid))
             return;
         DWORD size = 0;
-        adjusted_ = AdjustTokenPrivileges(token, FALSE, &enable, sizeof previous_, &previous_, &size) != FALSE;
+        adjusted_ = AdjustTokenPrivileges(token_.get(), FALSE, &enable, sizeof previous_, &previous_, &size) != FALSE;
     }
     ~debug_privilege_scope()
     {
@@ -80,7 +68,7 @@ public:
     debug_privilege_scope& operator=(const debug_privilege_scope&) = delete;
 
 private:
-    owned_handle token_;
+    tessel::unique_handle token_;
     TOKEN_PRIVILEGES previous_{};
     bool adjusted_ = false;
 };
@@ -90,14 +78,38 @@ static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry privilege record");
 // False when the process could not be opened for termination.
 bool terminate_process(DWORD id)
 {
-    owned_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    const tessel::unique_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
     if (!process)
         return false;
     TerminateProcess(process.get(), 255);
     return true;
 }
 
+// Waits for a child up to the limit. A child still running then hangs: it is
+// terminated, so that the run goes on as if it had failed.
+DWORD wait_for_child(HANDLE process, const std::string& program)
+{
+    const DWORD wait = WaitForSingleObject(process, child_wait_limit_ms);
+    if (wait == WAIT_TIMEOUT) {
+        TerminateProcess(process, 255);
+        WaitForSingleObject(process, 10000);
+        tessel::log::info("Program '%s' did not end within %u s and was terminated; going on as if it had failed",
+                          program.c_str(), static_cast<unsigned>(child_wait_limit_ms / 1000));
+    }
+    return wait;
+}
+
 } // namespace
+
+void set_child_wait_limit(DWORD limit_ms)
+{
+    child_wait_limit_ms = limit_ms;
+}
+
+DWORD child_wait_limit()
+{
+    return child_wait_limit_ms;
+}
 
 std::string adjust_process_name(const std::string& name)
 {
@@ -182,9 +194,9 @@ bool run_and_wait(const std::string& directory, const std::string& command_line)
     if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info))
         return false;
-    owned_handle process(info.hProcess);
-    owned_handle thread(info.hThread);
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
+    const tessel::unique_handle process(info.hProcess);
+    const tessel::unique_handle thread(info.hThread);
+    return wait_for_child(process.get(), full) == WAIT_OBJECT_0;
 }
 
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
@@ -206,9 +218,10 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
     }
     // The shell hands no process back when the file was passed to a program
     // that was already running; the wait on the null handle then fails.
-    owned_handle process(execute.hProcess);
+    const tessel::unique_handle process(execute.hProcess);
 
-    const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
+    const DWORD wait = process ? wait_for_child(process.get(), tessel::format("\"%ls\" %ls", file.c_str(), parameters.c_str()))
+                               : WaitForSingleObject(process.get(), 0);
     switch (wait) {
     case WAIT_OBJECT_0: {
         DWORD exit_code = 0;
