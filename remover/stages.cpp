@@ -2,6 +2,8 @@
 
 #include "installer_db/cleaner.h"
 #include "installer_db/records.h"
+#include "remover/common_tray.h"
+#include "remover/sundrel.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
@@ -12,6 +14,7 @@
 #include "toolbox/shared_dlls.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -60,22 +63,27 @@ struct run_context {
     const std::wstring install_dir_wide;
 };
 
+void empty_line()
+{
+    tessel::log::write(tessel::log::level_info, std::string());
+}
+
 void closing()
 {
     tessel::log::info("%s", separator);
-    tessel::log::info("");
+    empty_line();
 }
 
 void heading(const char* text)
 {
     tessel::log::info("%s", text);
-    tessel::log::info("");
+    empty_line();
 }
 
 void heading(const wchar_t* format, const std::wstring& name)
 {
     tessel::log::info(format, name.c_str());
-    tessel::log::info("");
+    empty_line();
 }
 
 // Only A to Z change, as the system's single-byte mapping does.
@@ -153,9 +161,26 @@ void remove_guard_autorun(run_context& run)
     closing();
 }
 
-void deal_with_suite(run_context&)
+void unregister_from_suite(run_context& run)
+{
+    sundrel31x_remover suite(run.profile.maker_folder, tessel::unicode::to_wide(suite_name(), CP_ACP), tessel::unicode::to_wide(suite_service_name(), CP_ACP),
+                             tessel::unicode::to_wide(suite_service_program(), CP_ACP));
+    sibling_registered = suite.is_product_registered_in_sundrel_31x(L"ZORNA");
+    if (run.info.user_email.empty())
+        run.info.user_email = suite.read_user_email_from_sundrel_31x(L"QELVA");
+    suite.unregister_product_from_sundrel_31x(L"QELVA");
+    suite.remove_sundrel_31x();
+}
+
+void deal_with_suite(run_context& run)
 {
     heading("**** Deal with Sundrel 3.1.x ****");
+    try {
+        unregister_from_suite(run);
+        free_harrowlink();
+    } catch (...) {
+        tessel::log::info("Unregistering in Sundrel caused problems with the remover...");
+    }
     closing();
 }
 
@@ -194,7 +219,7 @@ void remove_maker_uninstall_entry(const run_context& run)
             continue;  // no readable display name
         }
         remove_regkey(HKEY_LOCAL_MACHINE, uninstall_path, name, true);
-        tessel::log::info("");
+        empty_line();
         return;
     }
 }
@@ -219,7 +244,7 @@ void remove_shared_components(run_context& run)
     remove_product_component(run.profile.product_id, L"17E4A1C502B3D4F6A8C9E0F1B2D3C4A5");
     remove_product_component(run.profile.product_id, L"2B7C9D0E4F6A8B1C3D5E7F9A0B2C4D6E");
     remove_product_feature(run.profile.product_id, L"QLV");
-    tessel::log::info("");
+    empty_line();
 }
 
 void remove_shared_dll_counters(run_context& run)
@@ -231,6 +256,7 @@ void remove_shared_dll_counters(run_context& run)
 void remove_common_tray_stage(run_context& run)
 {
     heading(L"**** Remove %sTray ****", run.profile.maker_folder);
+    CommonTrayRemover(run.profile.maker_folder, run.profile.maker_folder + L"Tray.exe").remove_common_tray();
     closing();
 }
 
@@ -260,7 +286,7 @@ void remove_app_data(run_context& run)
         // The list ends here; the stages after it still run.
     }
     tessel::log::info("%s", short_separator);
-    tessel::log::info("");
+    empty_line();
 }
 
 void restart_or_remove_engine(run_context&)
@@ -332,7 +358,7 @@ void clean_virtual_store(run_context&)
 {
     heading("**** Removing files from Virtual Store ****");
     tessel::log::info("Number of removed files: %d", rmove_virtual_store());
-    tessel::log::info("");
+    empty_line();
     closing();
 }
 
