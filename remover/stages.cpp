@@ -12,6 +12,7 @@
 #include "toolbox/processes.h"
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/shared_dlls.h"
+#include "watch_stop/teardown.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -260,9 +261,11 @@ void remove_common_tray_stage(run_context& run)
     closing();
 }
 
-void stop_engine_services(run_context&)
+void stop_engine_services(run_context& run)
 {
     heading("**** Stop Scancore services ****");
+    // The sibling keeps the engine: its services are only stopped.
+    stop_and_delete_services(run.info, L"QELVA", !sibling_registered);
     closing();
 }
 
@@ -289,8 +292,17 @@ void remove_app_data(run_context& run)
     empty_line();
 }
 
-void restart_or_remove_engine(run_context&)
+void restart_or_remove_engine(run_context& run)
 {
+    if (sibling_registered) {
+        tessel::log::info(L"**** Start Scancore services again to have %s working ****",
+                          run.profile.sibling_name.c_str());
+        if (!restart_engine_services())
+            tessel::log::info(L"If %s is 'waiting for service', the computer should be rebooted.",
+                              run.profile.sibling_name.c_str());
+    } else {
+        kill_engine();
+    }
     closing();
 }
 
