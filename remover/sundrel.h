@@ -64,6 +64,7 @@ protected:
 class sundrel31x_remover : public sundrel_remover
 {
 public:
+    // Raises tessel::exception for an empty maker, and when Program Files is unknown.
     sundrel31x_remover(std::wstring maker, std::wstring suite_name, std::wstring service_name,
                        std::wstring service_program);
 

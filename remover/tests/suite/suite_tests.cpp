@@ -191,6 +191,14 @@ TEST_F(suite_stage, product_list_that_cannot_be_opened_counts_no_product_and_the
     EXPECT_FALSE(shared_dll_counter(suite_folder() + L"Tracegather.exe"));
 }
 
+TEST_F(suite_stage, remover_without_a_maker_is_refused_and_program_files_is_left_alone)
+{
+    kit::write_file(kit::program_files() + L"someone_elses.txt", "not the suite's");
+    EXPECT_THROW(sundrel31x_remover(L"", L"Suite", L"Suite Service", L"DrummetSuiteService.exe"), tessel::exception);
+    EXPECT_TRUE(exists(kit::program_files() + L"someone_elses.txt"));
+    DeleteFileW((kit::program_files() + L"someone_elses.txt").c_str());
+}
+
 struct registration_case {
     std::vector<std::wstring> products;
     bool zorna_registered;
