@@ -1,42 +1,16 @@
-#include "installer_db/raw_key.h"
+#include "installer_db/registry_text.h"
+
+#include "tessel/lower_case.h"
 
 #include <cstring>
 
 namespace installer_db_detail {
 
-raw_key open_raw(HKEY parent, const std::wstring& path, REGSAM access, LONG* status)
-{
-    HKEY opened = nullptr;
-    const LONG result = RegOpenKeyExW(parent, path.c_str(), 0, access, &opened);
-    if (status)
-        *status = result;
-    return raw_key(result == ERROR_SUCCESS ? opened : nullptr);
-}
-
-view_aware_deletion::view_aware_deletion() : library_(LoadLibraryA("ADVAPI32.DLL"))
-{
-    if (library_)
-        entry_ = reinterpret_cast<delete_key_ex_fn>(
-            reinterpret_cast<void*>(GetProcAddress(library_.get(), "RegDeleteKeyExW")));
-}
-
-std::wstring lower_ascii(std::wstring text)
-{
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z')
-            c = wchar_t(c - L'A' + L'a');
-    return text;
-}
-
 bool is_named(const wchar_t* text, std::size_t length, const wchar_t* lower)
 {
-    for (std::size_t i = 0; i < length; ++i, ++lower) {
-        wchar_t c = text[i];
-        if (c >= L'A' && c <= L'Z')
-            c = wchar_t(c - L'A' + L'a');
-        if (*lower == L'\0' || c != *lower)
+    for (std::size_t i = 0; i < length; ++i, ++lower)
+        if (*lower == L'\0' || tessel::lower_ascii(text[i]) != *lower)
             return false;
-    }
     return *lower == L'\0';
 }
 
