@@ -182,6 +182,23 @@ void installer_db_cleaner32::remove_products(const store& user_data)
             // Not registered here, or not wholly deletable: no line.
         }
     }
+    remove_feature_lists(user_data);
+}
+
+void installer_db_cleaner32::remove_feature_lists(const store& user_data)
+{
+    // The classes' store keeps each product's feature list beside its
+    // registration; Windows Installer's own uninstall removes both.
+    const std::optional<key> features = open_optional(user_data.key, L"Features");
+    if (!features)
+        return;
+    for (const std::wstring& product : product_codes_) {
+        try {
+            features->remove_key(product, true);
+        } catch (...) {
+            // No feature list here.
+        }
+    }
 }
 
 void installer_db_cleaner32::remove_components(const store& user_data)

@@ -259,6 +259,23 @@ void installer_db_cleaner64::remove_products(const store& user_data)
             tessel::log::info(L"Error %i", static_cast<int>(result));
         tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
     }
+    remove_feature_lists(user_data);
+}
+
+void installer_db_cleaner64::remove_feature_lists(const store& user_data)
+{
+    // The classes' store keeps each product's feature list beside its
+    // registration; Windows Installer's own uninstall removes both.
+    const raw_key features = open_in_store(user_data.path, L"Features", change_access);
+    if (!features)
+        return;
+    for (const std::wstring& product : product_codes_) {
+        if (!open_raw(features.get(), product, locate_access))
+            continue;
+        const LONG result = delete_tree(features.get(), product);
+        if (result != ERROR_SUCCESS)
+            tessel::log::info(L"Error %i", static_cast<int>(result));
+    }
 }
 
 void installer_db_cleaner64::remove_components(const store& user_data)

@@ -19,6 +19,16 @@ bool read_engine_version(unsigned& major, unsigned& minor, unsigned& build);
 // True when the version cannot be read or is greater than the one given.
 bool is_engine_version_above(unsigned major, unsigned minor, unsigned build);
 
+// How the watch service of an engine version is stopped.
+enum class watch_stop_way {
+    legacy,            // before 1.5.34: through the engine library's oldest table
+    product_library,   // 1.5.34 to 1.5.90: the product library's " /quietus" command
+    quietus_2_1_1,     // 1.5.91 to 2.1.4: "Quietus_2.1.1-2.1.4.exe"
+    quietus_2_1_5,     // 2.1.5 to 2.1.9: "Quietus_2.1.5-2.1.9.exe"
+    in_process         // 2.1.10 and later, or an unreadable version: the stopper, 30 s
+};
+watch_stop_way watch_stop_way_for(bool readable, unsigned major, unsigned minor, unsigned build);
+
 // Stops both services (the watch service by the way its version needs) and,
 // with uninstall, uninstalls them and, if they did not stop, removes them
 // through the service manager. abbreviation is the product's ("QELVA"). Never
