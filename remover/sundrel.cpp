@@ -96,6 +96,11 @@ sundrel31x_remover::sundrel31x_remover(std::wstring maker, std::wstring suite_na
     suite_folder_ = widened(get_program_files_folder()) + maker_ + L"\\";
 }
 
+sundrel31x_remover::~sundrel31x_remover()
+{
+    free_harrowlink();
+}
+
 int sundrel31x_remover::count_products()
 {
     tessel::log::info("Count products registered in Sundrel 3.1.x");

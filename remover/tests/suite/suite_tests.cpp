@@ -167,6 +167,8 @@ TEST_F(suite_stage, library_without_the_entry_is_reported_by_the_guard)
     ASSERT_EQ(3u, texts.size());
     EXPECT_EQ(0u, texts[1].find("GetProcAddress() failed: \"HL_Open_Lib\" in \"")) << texts[1];
     EXPECT_EQ(guard_line, texts[2]);
+    // The remover's destruction freed the loaded copy and deleted it.
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Harrowlink.dll"));
     EXPECT_EQ(0, private_copies());
     EXPECT_TRUE(DeleteFileW((suite_folder() + L"Harrowlink.dll").c_str()));
 }
