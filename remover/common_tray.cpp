@@ -148,15 +148,24 @@ CommonTrayRemover::CommonTrayRemover(std::wstring maker, std::wstring tray_folde
 
 void CommonTrayRemover::remove_common_tray() const
 {
-    const tray_paths paths = paths_of(*this);
-    delete_file(narrowed(paths.configurations + product_abbreviation + L".xml"));
-    delete_file(narrowed(paths.tray_folder + L"HTML\\gfx\\Icon_SDTRAY-UPD-" + product_abbreviation + L".png"));
+    // Nothing guards this stage further up: a shell folder without an answer
+    // must end the stage with a line, not the run.
+    try {
+        // Without them the tray folder would be a folder of others.
+        if (maker.empty() || tray_folder_name.empty())
+            throw tessel::exception_w(L"No maker or tray folder name: the tray folder cannot be told");
+        const tray_paths paths = paths_of(*this);
+        delete_file(narrowed(paths.configurations + product_abbreviation + L".xml"));
+        delete_file(narrowed(paths.tray_folder + L"HTML\\gfx\\Icon_SDTRAY-UPD-" + product_abbreviation + L".png"));
 
-    const int count = count_tray_products(paths.configurations);
-    tessel::log::info("Number of prosucts = %d", count);
-    if (count == 0)
-        remove_tray(*this, paths);
-    fix_common_tray_shared_dll_counters(count, maker);
+        const int count = count_tray_products(paths.configurations);
+        tessel::log::info("Number of prosucts = %d", count);
+        if (count == 0)
+            remove_tray(*this, paths);
+        fix_common_tray_shared_dll_counters(count, maker);
+    } catch (...) {
+        tessel::log::log_current_exception("remove_common_tray()");
+    }
 }
 
 int count_tray_products(const std::wstring& configurations_folder)

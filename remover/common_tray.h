@@ -14,6 +14,7 @@ struct CommonTrayRemover
     CommonTrayRemover(std::wstring maker, std::wstring tray_folder_name, std::wstring product_abbreviation,
                       std::wstring tray_program_name);
 
+    // Never raises: an error that no step catches ends the stage with a line.
     void remove_common_tray() const;
 
     std::wstring maker;

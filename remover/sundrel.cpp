@@ -89,7 +89,16 @@ sundrel31x_remover::sundrel31x_remover(std::wstring maker, std::wstring suite_na
                                        std::wstring service_program)
     : sundrel_remover(std::move(maker), std::move(suite_name), std::move(service_name), std::move(service_program))
 {
+    // Without a maker the suite folder would be Program Files itself, whose
+    // files the removal deletes.
+    if (maker_.empty())
+        throw tessel::exception_w(L"No maker folder: the suite folder cannot be told from Program Files");
     suite_folder_ = widened(get_program_files_folder()) + maker_ + L"\\";
+}
+
+sundrel31x_remover::~sundrel31x_remover()
+{
+    free_harrowlink();
 }
 
 int sundrel31x_remover::count_products()

@@ -64,8 +64,11 @@ protected:
 class sundrel31x_remover : public sundrel_remover
 {
 public:
+    // Raises tessel::exception for an empty maker, and when Program Files is unknown.
     sundrel31x_remover(std::wstring maker, std::wstring suite_name, std::wstring service_name,
                        std::wstring service_program);
+    // Frees the library, also when an error leaves the suite stage early.
+    ~sundrel31x_remover() override;
 
     int count_products() override;
     bool is_product_registered_in_sundrel_31x(std::wstring product_key) override;
@@ -83,5 +86,6 @@ public:
 };
 
 // Frees Harrowlink.dll once if it is loaded, and deletes the private copy if
-// one was loaded. For the end of the suite stage, after the remover is gone.
+// one was loaded. For the end of the suite stage, after the remover is gone;
+// a remover's destruction does the same, so a second call does nothing.
 void free_harrowlink();

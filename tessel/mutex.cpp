@@ -48,16 +48,14 @@ real_mutex::real_mutex(const std::string& name) : name_(namespaced_name(name))
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
 
-    handle_ = CreateMutexA(&attributes, FALSE, name_.c_str());
+    handle_.reset(CreateMutexA(&attributes, FALSE, name_.c_str()));
     if (!handle_) {
         // Waiting needs SYNCHRONIZE as well as the right to release.
-        handle_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name_.c_str());
+        handle_.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name_.c_str()));
     }
     if (!handle_)
         throw exception("OpenMutex returned 0x%08x", unsigned(GetLastError()));
 }
-
-real_mutex::~real_mutex() { CloseHandle(handle_); }
 
 bool real_mutex::acquire()
 {
@@ -66,7 +64,7 @@ bool real_mutex::acquire()
 
 bool real_mutex::acquire_within(DWORD limit_ms)
 {
-    switch (WaitForSingleObject(handle_, limit_ms)) {
+    switch (WaitForSingleObject(handle_.get(), limit_ms)) {
     case WAIT_TIMEOUT:
         return false;
     case WAIT_FAILED:
@@ -79,7 +77,7 @@ bool real_mutex::acquire_within(DWORD limit_ms)
 
 void real_mutex::release()
 {
-    if (!ReleaseMutex(handle_))
+    if (!ReleaseMutex(handle_.get()))
         throw exception("ReleaseMutex returned 0x%08x", unsigned(GetLastError()));
 }
 

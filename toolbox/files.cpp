@@ -2,6 +2,7 @@
 
 #include "toolbox/environment.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
@@ -18,18 +19,6 @@ namespace {
 const wchar_t installer_folders_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
 const char virtual_store_subpath[] = "AppData/Local/VirtualStore/ProgramData/Drummets";
 const char tools_shortcut[] = "\\Kessavane.lnk";
-
-char lower_ascii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        c = lower_ascii(c);
-    return text;
-}
 
 // Calls take(entry) for every entry that FindFirstFile/FindNextFile return for
 // the search text.
@@ -548,7 +537,8 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
 std::string path_relative_to(const std::string& full_path, const std::string& base)
 {
     try {
-        if (full_path.size() < base.size() || lower_ascii(full_path.substr(0, base.size())) != lower_ascii(base))
+        if (full_path.size() < base.size() ||
+            tessel::lower_ascii(full_path.substr(0, base.size())) != tessel::lower_ascii(base))
             return {};
         std::string rest = full_path.substr(base.size());
         if (!rest.empty() && rest[0] == '\\')

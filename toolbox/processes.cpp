@@ -2,6 +2,7 @@
 
 #include "tessel/format.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/unique_any.h"
 
 #include <tlhelp32.h>
@@ -11,24 +12,18 @@
 
 namespace {
 
+using tessel::unique_handle;
+
 DWORD child_wait_limit_ms = default_child_wait_limit_ms;
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry");
-
-// Lower-cases the letters A to Z only, as the single-byte default mapping does.
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // Calls visit(entry) for every process of a fresh snapshot, until it returns
 // false. A snapshot that cannot be taken visits nothing.
 template <class Visit>
 void for_each_process(Visit visit)
 {
+    // Toolhelp reports a failed snapshot as INVALID_HANDLE_VALUE, not null.
     const tessel::unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return;
@@ -51,13 +46,14 @@ public:
         if (!OpenThreadToken(GetCurrentThread(), access, FALSE, token_.put()) &&
             !OpenProcessToken(GetCurrentProcess(), access, token_.put()))
             return;
+        const HANDLE token = token_.get();
         TOKEN_PRIVILEGES enable{};
         enable.PrivilegeCount = 1;
         enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &enable.Privileges[0].Luid))
             return;
         DWORD size = 0;
-        adjusted_ = AdjustTokenPrivileges(token_.get(), FALSE, &enable, sizeof previous_, &previous_, &size) != FALSE;
+        adjusted_ = AdjustTokenPrivileges(token, FALSE, &enable, sizeof previous_, &previous_, &size) != FALSE;
     }
     ~debug_privilege_scope()
     {
@@ -68,7 +64,7 @@ public:
     debug_privilege_scope& operator=(const debug_privilege_scope&) = delete;
 
 private:
-    tessel::unique_handle token_;
+    unique_handle token_;
     TOKEN_PRIVILEGES previous_{};
     bool adjusted_ = false;
 };
@@ -78,7 +74,7 @@ static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry privilege record");
 // False when the process could not be opened for termination.
 bool terminate_process(DWORD id)
 {
-    const tessel::unique_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    const unique_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
     if (!process)
         return false;
     TerminateProcess(process.get(), 255);
@@ -127,7 +123,8 @@ bool process_name_matches(const std::string& file_name, const std::string& name)
     // An empty name would match every process and every service.
     if (name.empty() || name.size() > file_name.size())
         return false;
-    return lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(), lower_ascii(name)) == 0;
+    return tessel::lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(),
+                                                 tessel::lower_ascii(name)) == 0;
 }
 
 bool is_process_running(const std::string& adjusted_name)
@@ -194,8 +191,8 @@ bool run_and_wait(const std::string& directory, const std::string& command_line)
     if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info))
         return false;
-    const tessel::unique_handle process(info.hProcess);
-    const tessel::unique_handle thread(info.hThread);
+    const unique_handle process(info.hProcess);
+    const unique_handle thread(info.hThread);
     return wait_for_child(process.get(), full) == WAIT_OBJECT_0;
 }
 
@@ -218,7 +215,7 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
     }
     // The shell hands no process back when the file was passed to a program
     // that was already running; the wait on the null handle then fails.
-    const tessel::unique_handle process(execute.hProcess);
+    const unique_handle process(execute.hProcess);
 
     const DWORD wait = process ? wait_for_child(process.get(), tessel::format("\"%ls\" %ls", file.c_str(), parameters.c_str()))
                                : WaitForSingleObject(process.get(), 0);

@@ -232,10 +232,10 @@ stage_outcome run_suite_stage()
         outcome.email = remover.read_user_email_from_sundrel_31x(L"QELVA");
         remover.unregister_product_from_sundrel_31x(L"QELVA");
         remover.remove_sundrel_31x();
+        free_harrowlink();
     } catch (...) {
         tessel::log::info("%s", guard_line);
     }
-    free_harrowlink();
     return outcome;
 }
 

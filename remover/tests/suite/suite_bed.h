@@ -6,7 +6,7 @@
 #pragma once
 
 #include "testbed/kit/kit.h"
-#include "toolbox/tests/log_capture.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,8 @@ std::string narrow(const std::wstring& text);
 void print_log(const char* title, const std::vector<std::string>& texts);
 
 // The suite stage as the stage sequence runs it for the default maker, inside
-// its guard, which writes guard_line; the library is freed afterwards.
+// its guard, which writes guard_line; the library is freed at the end of the
+// guarded block (an error skips that: the remover's destruction frees it).
 extern const char guard_line[];
 struct stage_outcome {
     bool sibling_registered = false;

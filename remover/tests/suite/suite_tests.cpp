@@ -167,6 +167,8 @@ TEST_F(suite_stage, library_without_the_entry_is_reported_by_the_guard)
     ASSERT_EQ(3u, texts.size());
     EXPECT_EQ(0u, texts[1].find("GetProcAddress() failed: \"HL_Open_Lib\" in \"")) << texts[1];
     EXPECT_EQ(guard_line, texts[2]);
+    // The remover's destruction freed the loaded copy and deleted it.
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Harrowlink.dll"));
     EXPECT_EQ(0, private_copies());
     EXPECT_TRUE(DeleteFileW((suite_folder() + L"Harrowlink.dll").c_str()));
 }
@@ -189,6 +191,14 @@ TEST_F(suite_stage, product_list_that_cannot_be_opened_counts_no_product_and_the
                                        "Number of products with Sundrel according to configurations files: 0"}));
     EXPECT_FALSE(exists(suite_folder()));
     EXPECT_FALSE(shared_dll_counter(suite_folder() + L"Tracegather.exe"));
+}
+
+TEST_F(suite_stage, remover_without_a_maker_is_refused_and_program_files_is_left_alone)
+{
+    kit::write_file(kit::program_files() + L"someone_elses.txt", "not the suite's");
+    EXPECT_THROW(sundrel31x_remover(L"", L"Suite", L"Suite Service", L"DrummetSuiteService.exe"), tessel::exception);
+    EXPECT_TRUE(exists(kit::program_files() + L"someone_elses.txt"));
+    DeleteFileW((kit::program_files() + L"someone_elses.txt").c_str());
 }
 
 struct registration_case {

@@ -109,6 +109,16 @@ TEST_F(tray_stage, no_configurations_folder_removes_a_tray_that_is_not_running)
     EXPECT_EQ(5u, shared_dll_counter(neighbour()).value_or(0));
 }
 
+TEST_F(tray_stage, tray_without_a_maker_is_refused_with_a_line)
+{
+    lay_tray({}, false);
+    CommonTrayRemover(L"", L"DrummetsTray.exe").remove_common_tray();
+    EXPECT_EQ((lines{"remove_common_tray() Exception: [No maker or tray folder name: the tray folder cannot be "
+                     "told]"}),
+              log.texts());
+    EXPECT_TRUE(exists(tray_program()));
+}
+
 TEST_F(tray_stage, autorun_value_goes_also_when_the_trays_key_is_already_gone)
 {
     lay_tray({}, false);
