@@ -107,6 +107,17 @@ void clean_installer_data(const std::wstring& upgrade_code)
     clean_installer_database(upgrade_code);
 }
 
+// The counters of the files matching the pattern go. A machine without the
+// counters' key raises; the rest of the stage must still run.
+void remove_counters(const std::wstring& pattern)
+{
+    try {
+        set_shared_dll_counters(pattern, 0);
+    } catch (...) {
+        tessel::log::log_current_exception("SharedDLLs counters not removed");
+    }
+}
+
 std::string sibling_tray_path(const run_context& run)
 {
     return get_program_files_folder() + run.maker + "\\" + run.sibling + "\\" + sibling_tray;
@@ -242,7 +253,7 @@ void remove_shared_components(run_context& run)
 
 void remove_shared_dll_counters(run_context& run)
 {
-    set_shared_dll_counters(run.install_dir_wide, 0);
+    remove_counters(run.install_dir_wide);
     closing();
 }
 
@@ -337,7 +348,7 @@ void clean_program_files(run_context& run)
                                  run.profile.tools_folder + L"\\" + run.profile.product_name + L"\\Folder.jpg";
     SetFileAttributesW(picture.c_str(), FILE_ATTRIBUTE_NORMAL);
     delete_file(tools_folder + run.product + "\\Folder.jpg");
-    set_shared_dll_counters(picture, 0);
+    remove_counters(picture);
 
     remove_folder(tools_folder + run.product + "\\");
     remove_empty_folder(tools_folder);
