@@ -18,7 +18,39 @@
 #include <cstdio>
 #include <tuple>
 
+// The installed product's library, as the product's own programs call it:
+// create_application() returns the application; the application's first
+// operation gives its command-line handler (or null), whose first operation
+// carries out a command line. Declared outside an unnamed namespace: the
+// classes that implement them live in that library, which the compiler must
+// not assume away.
+namespace product_library {
+
+class command_line_handler
+{
+public:
+    virtual bool process_command_line(const wchar_t* command_line) = 0;
+
+protected:
+    ~command_line_handler() = default;
+};
+
+class application
+{
+public:
+    virtual command_line_handler* get_command_line_handler() = 0;
+
+protected:
+    ~application() = default;
+};
+
+using create_application_fn = application*(__cdecl*)();
+
+} // namespace product_library
+
 namespace {
+
+using namespace product_library;
 
 const char* const scanning_service_exe = "ScrScanningService.exe";
 const char* const watch_service_exe = "ScrWatchService.exe";
@@ -66,29 +98,7 @@ bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, 
     return std::tie(major, minor, build) < std::tie(than_major, than_minor, than_build);
 }
 
-// The installed product's library, as the product's own programs call it:
-// create_application() returns the application; the application's first
-// operation gives its command-line handler (or null), whose first operation
-// carries out a command line.
-class command_line_handler
-{
-public:
-    virtual bool process_command_line(const wchar_t* command_line) = 0;
 
-protected:
-    ~command_line_handler() = default;
-};
-
-class application
-{
-public:
-    virtual command_line_handler* get_command_line_handler() = 0;
-
-protected:
-    ~application() = default;
-};
-
-using create_application_fn = application*(__cdecl*)();
 
 // Puts the current directory back when the scope ends.
 class current_directory_restorer
