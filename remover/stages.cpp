@@ -4,6 +4,7 @@
 #include "installer_db/records.h"
 #include "remover/common_tray.h"
 #include "remover/sundrel.h"
+#include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
@@ -85,15 +86,6 @@ void heading(const wchar_t* format, const std::wstring& name)
 {
     tessel::log::info(format, name.c_str());
     empty_line();
-}
-
-// Only A to Z change, as the system's single-byte mapping does.
-std::wstring lower_ascii(std::wstring text)
-{
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
 }
 
 bool starts_with(const std::wstring& text, const wchar_t* head)
@@ -222,10 +214,10 @@ void remove_maker_uninstall_entry(const run_context& run)
     } catch (const std::exception&) {
         return;
     }
-    const std::wstring maker = lower_ascii(run.profile.maker_folder);
+    const std::wstring maker = tessel::lower_ascii(run.profile.maker_folder);
     for (const std::wstring& name : names) {
         try {
-            if (lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
+            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
                 continue;
         } catch (const std::exception&) {
             continue;  // no readable display name
@@ -420,7 +412,7 @@ void clean_software_keys()
     try {
         const tessel::registry2::key software = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(L"Software", false);
         for (const std::wstring& name : software.subkey_names()) {
-            const std::wstring lower = lower_ascii(name);
+            const std::wstring lower = tessel::lower_ascii(name);
             if (starts_with(lower, L"pellamore") || starts_with(lower, L"stageserver"))
                 remove_regkey(HKEY_LOCAL_MACHINE, L"Software", name, true);
         }
