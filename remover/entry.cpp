@@ -1,5 +1,6 @@
 #include "remover/entry.h"
 
+#include "remover/leftovers.h"
 #include "remover/single_run.h"
 #include "remover/stages.h"
 #include "tessel/exception.h"
@@ -148,6 +149,7 @@ int run_remover(DWORD child_wait_limit_ms)
     }
 
     run_cleaning_stages(*info, version_detected);
+    report_leftovers(*info, !sibling_registered);
     report_restart_needed();
 
     tessel::log::info("%s%s completed OK.", info->product_name.c_str(), version_tag);

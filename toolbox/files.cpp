@@ -125,7 +125,7 @@ void remove_tree(const fs::path& path, removal& result)
 // only when it is empty by then). Only what a removal was asked to delete is
 // ever scheduled, and never through a link.
 
-int restart_scheduled = 0;
+std::vector<std::wstring> restart_scheduled; // lower-cased, as scheduled
 
 bool is_in_use(DWORD error)
 {
@@ -163,9 +163,19 @@ bool schedule_at_restart(const std::wstring& plain)
                           static_cast<int>(GetLastError()));
         return false;
     }
-    ++restart_scheduled;
+    restart_scheduled.push_back(tessel::lower_ascii(plain));
     tessel::log::info(L"   %ls will be removed at the next restart", plain.c_str());
     return true;
+}
+
+// Whether something below the folder waits for the next restart.
+bool holds_scheduled(const std::wstring& plain_folder)
+{
+    const std::wstring head = tessel::lower_ascii(plain_folder) + L"\\";
+    for (const std::wstring& path : restart_scheduled)
+        if (path.compare(0, head.size(), head) == 0)
+            return true;
+    return false;
 }
 
 enum class remains { nothing, scheduled, kept };
@@ -319,7 +329,7 @@ bool delete_file(const std::string& path)
 
 int scheduled_for_restart()
 {
-    return restart_scheduled;
+    return static_cast<int>(restart_scheduled.size());
 }
 
 bool remove_folder(const std::string& path)
@@ -357,6 +367,11 @@ void remove_empty_folder(const std::string& path)
         }
         if (!fs::is_empty(path)) {
             tessel::log::info("Do NOT removing folder '%s', as it is not empty !", path.c_str());
+            // Empty once the restart has taken what waits for it: the system
+            // removes a folder at restart only when it is empty by then.
+            const std::wstring plain = plain_path(tessel::unicode::to_wide(path, CP_ACP));
+            if (holds_scheduled(plain))
+                schedule_at_restart(plain);
             return;
         }
         if (RemoveDirectoryA(path.c_str()))

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Remove.exe end to end on a machine that misbehaves, scenario "full": the run
+# must complete (exit code 0, the completion line), say on its log what went
+# wrong, and leave the machine as the scenario's manifest says.
+#
+#   faults.sh --build BUILD_DIR --template WINE_TEMPLATE FAULT
+#
+#   hanging_child      the suite service program's /uninstall never ends (the
+#                      build that ends a child after 20 s instead of minutes)
+#   two_runs           two Remove.exe started at once from two folders
+#   held_open          a file of the product's data held open by a program
+#                      that outlives the run; gone after Wine's restart
+#   corrupt_registry   Uninstall entries whose values have the wrong type or
+#                      no terminator, a SharedDLLs counter stored as text, an
+#                      installer component value past any buffer
+#   non_ascii_profile  two more profiles, "Jörg" and "Даша", with the product's
+#                      per-profile data
+#   long_paths         the product's data folder holding paths past 260 characters
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../../.." && pwd)
+machine=$top/testbed/machine
+build= template= fault=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --template) template=$2; shift 2 ;;
+    -*) echo "faults: unknown option $1" >&2; exit 2 ;;
+    *) fault=$1; shift ;;
+  esac
+done
+[ -n "$build" ] && [ -n "$template" ] && [ -n "$fault" ] ||
+  { echo "usage: faults.sh --build DIR --template DIR FAULT" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+manifest=$("$machine/install-scenario" --manifest full)
+
+. "$top/scripts/lib/wine-env.sh"
+wine_env_check
+set +e
+wine_template_ensure "$template" || exit 1
+trap 'set +e; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null; wine_prefix_drop' EXIT
+set -e
+wine_prefix_new "$template"
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wine64=/usr/lib/wine/wine64
+captures=$WINE_SCRATCH/captures
+mkdir -p "$captures"
+c=$WINEPREFIX/drive_c
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# text LOG: the log's texts, without byte-order mark, stamps and carriage returns.
+text() { sed 's/^\xef\xbb\xbf//; s/\r$//; s/^[0-9/]* [0-9:]* .  //' "$1"; }
+has_line() { text "$1" | grep -qxF -- "$2" || fail "no line \"$2\" in ${1##*/}"; }
+has_text() { text "$1" | grep -qF -- "$2" || fail "no line with \"$2\" in ${1##*/}"; }
+
+"$machine/install-scenario" --build "$build" full
+
+program=Remove.exe
+[ "$fault" = hanging_child ] && program=Remove_quick_waits.exe
+support() {
+  mkdir -p "$c/work/$1"
+  cp "$build/bin/$program" "$c/work/$1/Remove.exe"
+  cp "$build/bin/Quietus_2.1.1-2.1.4.exe" "$build/bin/Quietus_2.1.5-2.1.9.exe" "$c/work/$1/"
+}
+support support
+
+# run_remove FOLDER LOG: Remove.exe in C:\work\FOLDER; its log file moves to LOG.
+run_remove() {
+  local rc=0 started=$(date +%s) before=$failures
+  (cd "$c/work/$1" && wine "C:\\work\\$1\\Remove.exe" >"$2.console" 2>&1) || rc=$?
+  echo "Remove.exe in C:\\work\\$1 ended with exit code $rc after $(($(date +%s) - started)) s"
+  [ "$rc" = 0 ] || fail "exit code $rc"
+  mv "$c/work/$1/QLRemover.log.txt" "$2" 2>/dev/null || { fail "no log in C:\\work\\$1"; : >"$2"; }
+  has_line "$2" "Pellamore force remover version 2.1.2.12 completed OK."
+  [ "$failures" = "$before" ]
+}
+
+extra_rules=$captures/extra.manifest
+# The record of the maker's folder in Installer\Folders stays after every run
+# (the run looks for the records in its own 32-bit view; the installer keeps
+# them in the 64-bit one): a fault of its own, proven by removal_full, and not
+# what these runs are about.
+printf '%s\n' "include $manifest" \
+  'residue reg HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\Folders|C:\Program Files (x86)\Drummets\' >"$extra_rules"
+pd=$c/ProgramData
+long_tail=
+case "$fault" in
+  hanging_child)
+    printf '[DrummetSuiteService]\r\nhang=/uninstall\r\n' >"$pd/testbed/testbed.ini" ;;
+  held_open)
+    echo 'ignore proc **\hold_file.exe' >>"$extra_rules"
+    (cd "$c/work" && exec wine "$build/bin/hold_file.exe" 'C:\ProgramData\Drummets\Pellamore\held.dat' 900) &
+    holder=$!
+    for i in $(seq 120); do [ -f "$pd/Drummets/Pellamore/held.dat.holding" ] && break; sleep 1; done
+    [ -f "$pd/Drummets/Pellamore/held.dat.holding" ] || fail "the holder did not start" ;;
+  corrupt_registry)
+    cat >"$captures/corrupt.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt types]
+"DisplayName"=dword:00000001
+"InstallLocation"=hex:43,00,3a,00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt terminators]
+"DisplayName"=hex(1):4b,00,65,00,6c,00,6d,00,61,00,72,00
+"InstallLocation"=hex(1):43,00,3a,00,5c,00,4b,00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs]
+"C:\\Program Files (x86)\\Drummets\\Pellamore\\corrupt.dll"="1"
+REG
+    "$wine64" reg import "$captures/corrupt.reg" /reg:32 >/dev/null 2>&1 || fail "reg import (32)"
+    long=$(head -c 6000 /dev/zero | tr '\0' 'x')
+    "$wine64" reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components\0123456789ABCDEF0123456789ABCDEF' \
+      /v A5D2474723B55C84D9391F2B1B3F27B6 /d "C:\\Program Files (x86)\\Drummets\\Pellamore\\$long" /f /reg:64 >/dev/null
+    cat >>"$extra_rules" <<'RULES'
+ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt types
+ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt terminators
+ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\SharedDLLs|C:\Program Files (x86)\Drummets\Pellamore\corrupt.dll
+ignore reg HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components\0123456789ABCDEF0123456789ABCDEF
+RULES
+    ;;
+  non_ascii_profile)
+    for who in Jörg Даша; do
+      mkdir -p "$c/users/$who/AppData/Roaming/Drummets/QELVA" "$c/users/$who/AppData/Local/VirtualStore/ProgramData/Drummets/Pellamore"
+      echo "<qelva/>" >"$c/users/$who/AppData/Roaming/Drummets/QELVA/settings.xml"
+      echo "[redirected]" >"$c/users/$who/AppData/Local/VirtualStore/ProgramData/Drummets/Pellamore/qelva.ini"
+      echo "the user's own" >"$c/users/$who/AppData/Roaming/own.txt"
+    done ;;
+  long_paths)
+    segment=$(printf 'deep-folder-%.0s' 1 2 3 4)   # 48 characters
+    long_tail=Drummets/Pellamore/$segment/$segment/$segment/$segment/$segment/$segment
+    mkdir -p "$pd/$long_tail"
+    echo data >"$pd/$long_tail/file-at-the-bottom-of-a-long-path.dat"
+    echo "the deepest path: $((${#long_tail} + 16 + 37)) characters" ;;
+  two_runs) support second ;;
+  *) echo "faults: unknown fault $fault" >&2; exit 2 ;;
+esac
+
+"$machine/snapshot" --build "$build" "$captures/before"
+
+echo "== Remove.exe, fault $fault"
+case "$fault" in
+  two_runs)
+    run_remove support "$captures/first.log" &
+    first=$!
+    run_remove second "$captures/second.log" &
+    second=$!
+    wait $first || fail "first run"
+    wait $second || fail "second run"
+    ;;
+  *) run_remove support "$captures/first.log" || true ;;
+esac
+
+temp_log=$(find "$c/users" "$c/windows/temp" -path '*/Temp/QLRemover.log.txt*' 2>/dev/null | head -1)
+case "$fault" in
+  hanging_child)
+    has_text "$captures/first.log" \
+      "DrummetSuiteService.exe\" /uninstall' did not end within 20 s and was terminated; going on as if it had failed"
+    [ -z "$(wine_leftover_processes "$WINEPREFIX" | grep -i DrummetSuiteService)" ] || fail "the hanging child still runs" ;;
+  two_runs)
+    # One run waited for the other; in the shared temporary-folder log no
+    # stage heading of one run stands between the other's first heading and
+    # its completion line.
+    [ -n "$temp_log" ] || fail "no log in the temporary folder"
+    echo "the temporary folder's log: ${temp_log#$c/}"
+    waited=$(cat "$captures/first.log" "$captures/second.log" | text /dev/stdin | grep -c '^Waited .* s for the other run of the remover to end\.$' || true)
+    [ "$waited" = 1 ] || fail "$waited runs say they waited, not 1"
+    text "$temp_log" | grep -F -e '**** ' -e 'completed OK.' -e 'Waited ' >"$captures/sequence"
+    cat "$captures/sequence"
+    perl -ne '
+      BEGIN { $in = 0; $bad = 0; $runs = 0 }
+      if (/^\*\*\*\* Stop Pellamore processes \*\*\*\*$/) { $bad = 1 if $in; $in = 1; $runs++ }
+      $in = 0 if /completed OK\.$/;
+      END { exit($bad || $runs != 2 ? 1 : 0) }' "$captures/sequence" || fail "the two runs overlap in the log" ;;
+  held_open)
+    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets\\Pellamore\\held.dat will be removed at the next restart"
+    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets\\Pellamore will be removed at the next restart"
+    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets will be removed at the next restart"
+    has_text "$captures/first.log" "scheduled for deletion at the next restart: restart the computer to complete the removal."
+    [ -f "$pd/Drummets/Pellamore/held.dat" ] || fail "the held file went before the restart"
+    kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null || true; holder=
+    echo "== Wine's restart"
+    wine wineboot -r >/dev/null 2>&1 || true
+    [ ! -e "$pd/Drummets" ] || fail "the scheduled folders are still there after the restart" ;;
+  non_ascii_profile)
+    for who in Jörg Даша; do
+      [ ! -e "$c/users/$who/AppData/Roaming/Drummets" ] || fail "$who's Drummets folder is still there"
+      [ ! -e "$c/users/$who/AppData/Local/VirtualStore/ProgramData/Drummets" ] || fail "$who's virtual store is still there"
+      [ -f "$c/users/$who/AppData/Roaming/own.txt" ] || fail "$who's own file went"
+    done ;;
+  long_paths)
+    [ ! -e "$pd/Drummets/Pellamore" ] || {
+      has_text "$captures/first.log" "will be removed at the next restart"
+      fail "the long paths are still there"; } ;;
+esac
+echo "== the log's last lines"
+text "$captures/first.log" | grep -v '^$' | tail -4
+
+"$machine/snapshot" --build "$build" "$captures/after"
+echo "== What the run changed, against the manifest of full"
+"$machine/machine-state" diff --summary --fail --manifest "$extra_rules" "$captures/before" "$captures/after" ||
+  fail "the removal differs from the manifest"
+
+if [ "$failures" -gt 0 ]; then
+  echo "== The log"
+  cat "$captures/first.log"
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "ok"
