@@ -1,12 +1,16 @@
-#include "old_windows/tick_count.h"
+#include "old_windows/fallbacks.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -69,6 +73,42 @@ TEST(thread_runtime, timed_wait_lasts_its_time_through_the_slot)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(never.wait_for(hold, std::chrono::milliseconds(300)), std::cv_status::timeout);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+}
+
+TEST(time_from_system_clock, agrees_with_the_runtime_clock)
+{
+    __time64_t stored = 0;
+    const __time64_t ours = old_windows::time_from_system_clock(&stored);
+    const __time64_t runtime = _time64(nullptr);
+    EXPECT_EQ(stored, ours);
+    EXPECT_LE(runtime - ours, 1);
+    EXPECT_GE(runtime - ours, 0);
+}
+
+TEST(fstat_through_fstati64, gives_what_fstat64_gives)
+{
+    const char* name = "fstat_probe.txt";
+    std::FILE* file = std::fopen(name, "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("twelve bytes", file);
+    std::fflush(file);
+    struct _stat64 expected = {};
+    struct _stat64 ours = {};
+    ASSERT_EQ(_fstat64(_fileno(file), &expected), 0);
+    EXPECT_EQ(old_windows::fstat_through_fstati64(_fileno(file), &ours), 0);
+    std::fclose(file);
+    std::remove(name);
+    EXPECT_EQ(ours.st_size, 12);
+    EXPECT_EQ(ours.st_size, expected.st_size);
+    EXPECT_EQ(ours.st_mode, expected.st_mode);
+    EXPECT_EQ(ours.st_mtime, expected.st_mtime);
+    EXPECT_EQ(ours.st_nlink, expected.st_nlink);
+}
+
+TEST(fstat_through_fstati64, fails_on_a_closed_descriptor)
+{
+    struct _stat64 ours = {};
+    EXPECT_EQ(old_windows::fstat_through_fstati64(-1, &ours), -1);
 }
 
 } // namespace
