@@ -1,6 +1,6 @@
 // Removal of one product family's Windows Installer registrations, found by
 // upgrade code, from the installer's registry database: the upgrade code, the
-// registrations of its products, their component registrations, and the
+// registrations of its products with their feature lists, their component registrations, and the
 // SharedDLLs counters of the components' key files.
 //
 // Each cleaner does its whole work in its constructor and writes its report to
@@ -44,6 +44,7 @@ private:
     void add_user_data_stores(const store& root);
     void remove_upgrade_codes(const store& root);
     void remove_products(const store& user_data);
+    void remove_feature_lists(const store& user_data);
     void remove_components(const store& user_data);
     // Applies the component rule to one component key; true when the whole
     // component is to go.
@@ -81,6 +82,7 @@ private:
     void add_user_data_stores(const store& root);
     void remove_upgrade_codes(const store& root);
     void remove_products(const store& user_data);
+    void remove_feature_lists(const store& user_data);
     void remove_components(const store& user_data);
     bool clean_component(const tessel::registry2::key& components, const std::wstring& component);
 
@@ -92,6 +94,7 @@ private:
     int number_ = 0;
 };
 
-// The remover's choice: the 64-bit view on 64-bit Windows XP and Server 2003,
-// where installer_db_cleaner64 runs; installer_db_cleaner32 everywhere else.
+// The remover's choice: under WOW64 (any 64-bit Windows) the installer service
+// is a 64-bit program and keeps its data in the 64-bit view, where
+// installer_db_cleaner64 works; installer_db_cleaner32 everywhere else.
 void clean_installer_database(const std::wstring& upgrade_code);

@@ -2,8 +2,7 @@
 
 #include "installer_db/cleaner_common.h"
 #include "installer_db/packed_guid.h"
-#include "installer_db/raw_key.h"
-#include "tessel/format.h"
+#include "installer_db/registry_text.h"
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
 
@@ -27,12 +26,8 @@ key open_machine_key(const std::wstring& path)
 {
     if (!is_wow64())
         return path.empty() ? key(HKEY_LOCAL_MACHINE) : key(HKEY_LOCAL_MACHINE).open(path, false);
-    LONG status = ERROR_SUCCESS;
-    const raw_key opened = open_raw(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY, &status);
-    if (!opened)
-        throw tessel::registry2::key_error(
-            tessel::format("RegOpenKeyEx() failed: HKEY_LOCAL_MACHINE 64-bit view (%i)", int(status)));
-    return key(opened.get());
+    const tessel::registry2::view view_64 = tessel::registry2::view::view_64;
+    return path.empty() ? key(HKEY_LOCAL_MACHINE, view_64) : key(HKEY_LOCAL_MACHINE).open(path, false, view_64);
 }
 
 std::optional<key> open_optional(const key& parent, const std::wstring& path)
@@ -185,6 +180,23 @@ void installer_db_cleaner32::remove_products(const store& user_data)
             tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
         } catch (...) {
             // Not registered here, or not wholly deletable: no line.
+        }
+    }
+    remove_feature_lists(user_data);
+}
+
+void installer_db_cleaner32::remove_feature_lists(const store& user_data)
+{
+    // The classes' store keeps each product's feature list beside its
+    // registration; Windows Installer's own uninstall removes both.
+    const std::optional<key> features = open_optional(user_data.key, L"Features");
+    if (!features)
+        return;
+    for (const std::wstring& product : product_codes_) {
+        try {
+            features->remove_key(product, true);
+        } catch (...) {
+            // No feature list here.
         }
     }
 }

@@ -4,7 +4,7 @@
 
 void clean_installer_database(const std::wstring& upgrade_code)
 {
-    if (is_xp_or_server_2003() && is_wow64())
+    if (is_wow64())
         installer_db_cleaner64 cleaner(upgrade_code);
     else
         installer_db_cleaner32 cleaner(upgrade_code);

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace {
 
 const char version_tag[] = " force remover version 2.1.2.12";
@@ -89,10 +91,12 @@ void finish_abnormally(const ProductInfo& info)
     ExitProcess(1);
 }
 
-int run_remover()
+namespace {
+
+// Steps before the stages: the profile, the log, the refusals, the version
+// and the installation directory.
+void start_up(ProductInfo& info, bool& version_detected)
 {
-    load_product_profile();
-    ProductInfo info(product_narrow());
     attach_listeners();
     write_banner(info);
 
@@ -101,16 +105,33 @@ int run_remover()
     if (IsRunAsAdministrator(administrator_test_title()) != 1)
         refuse(info, not_administrator, info.product_name + version_tag);
 
-    bool version_detected = false;
     decide_version(info, version_detected);
     info.install_dir = fixed_install_dir(info.install_dir, info.product_name,
                                          get_program_files_folder() + maker_narrow() + "\\" + product_narrow() + "\\");
     tessel::log::info("%ls directory: %s", product_profile().product_name.c_str(), info.install_dir.c_str());
     tessel::log::info("");
+}
 
-    run_cleaning_stages(info, version_detected);
+} // namespace
 
-    tessel::log::info("%s%s completed OK.", info.product_name.c_str(), version_tag);
+int run_remover()
+{
+    std::optional<ProductInfo> info;
+    bool version_detected = false;
+    try {
+        load_product_profile();
+        info.emplace(product_narrow());
+        start_up(*info, version_detected);
+    } catch (...) {
+        // Without a settled product and installation directory no stage may
+        // run: the run ends abnormally, with the reason on the log.
+        tessel::log::log_current_exception("Start-up failed");
+        finish_abnormally(info ? *info : ProductInfo(std::string()));
+    }
+
+    run_cleaning_stages(*info, version_detected);
+
+    tessel::log::info("%s%s completed OK.", info->product_name.c_str(), version_tag);
     for (int i = 0; i < 3; ++i)
         tessel::log::info("");
     tessel::log::shutdown();

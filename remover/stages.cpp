@@ -1,6 +1,443 @@
 #include "remover/stages.h"
 
-void run_cleaning_stages(ProductInfo&, bool)
+#include "installer_db/cleaner.h"
+#include "installer_db/records.h"
+#include "remover/common_tray.h"
+#include "remover/sundrel.h"
+#include "tessel/lower_case.h"
+#include "tessel/log/log.h"
+#include "tessel/registry2/key.h"
+#include "tessel/unicode/unicode.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/processes.h"
+#include "toolbox/registry_cleaning.h"
+#include "toolbox/shared_dlls.h"
+#include "watch_stop/teardown.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+bool sibling_registered = false;
+
+namespace {
+
+const char separator[] = "==================================================";
+const char short_separator[] = "=================================================";
+const char sibling_tray[] = "zornaTray.exe";
+const wchar_t sibling_upgrade_code[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
+const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The installation folder as the registry writes it (key paths, SharedDLLs
+// names). It is used as a search text, so it must never come out empty: where
+// the code page cannot convert it, each byte becomes one character.
+std::wstring widened(const std::string& path)
 {
-    // The stages land here one by one.
+    try {
+        return tessel::unicode::to_wide(path, CP_ACP);
+    } catch (const std::exception&) {
+        std::wstring wide;
+        for (const char c : path)
+            wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        return wide;
+    }
+}
+
+// What every stage works with: the product's record, how its version was
+// found, and the family's names, computed once.
+struct run_context {
+    run_context(ProductInfo& record, bool detected)
+        : info(record), version_detected(detected), profile(product_profile()), maker(maker_narrow()),
+          product(product_narrow()), sibling(sibling_narrow()), tools(tools_narrow()),
+          install_dir_wide(widened(record.install_dir))
+    {
+    }
+
+    ProductInfo& info;
+    const bool version_detected;
+    const ProductProfile& profile;
+    const std::string maker;
+    const std::string product;
+    const std::string sibling;
+    const std::string tools;
+    const std::wstring install_dir_wide;
+};
+
+void empty_line()
+{
+    tessel::log::write(tessel::log::level_info, std::string());
+}
+
+void closing()
+{
+    tessel::log::info("%s", separator);
+    empty_line();
+}
+
+void heading(const char* text)
+{
+    tessel::log::info("%s", text);
+    empty_line();
+}
+
+void heading(const wchar_t* format, const std::wstring& name)
+{
+    tessel::log::info(format, name.c_str());
+    empty_line();
+}
+
+bool starts_with(const std::wstring& text, const wchar_t* head)
+{
+    return text.compare(0, wcslen(head), head) == 0;
+}
+
+// Stages 6 and 7 are left out for a detected product of the default maker up
+// to version 4.1.0: its own uninstaller took its registration along.
+bool installer_stages_skipped(const run_context& run)
+{
+    return run.info.version <= version_4_1_0 && run.version_detected && is_default_maker();
+}
+
+// The cleaner for the installer data that the installer service keeps: in the
+// 64-bit view under WOW64.
+void clean_installer_data(const std::wstring& upgrade_code)
+{
+    clean_installer_database(upgrade_code);
+}
+
+// The counters of the files matching the pattern go. A machine without the
+// counters' key raises; the rest of the stage must still run.
+void remove_counters(const std::wstring& pattern)
+{
+    try {
+        set_shared_dll_counters(pattern, 0);
+    } catch (...) {
+        tessel::log::log_current_exception("SharedDLLs counters not removed");
+    }
+}
+
+std::string sibling_tray_path(const run_context& run)
+{
+    return get_program_files_folder() + run.maker + "\\" + run.sibling + "\\" + sibling_tray;
+}
+
+// ---- The stages ------------------------------------------------------------
+
+void stop_processes(run_context& run)
+{
+    heading(L"**** Stop %s processes ****", run.profile.product_name);
+    deal_with_process("qelvaTray.exe");
+    deal_with_process("Chimebox.exe");
+    deal_with_process(launcher_program());
+    closing();
+}
+
+bool sibling_tray_running()
+{
+    return is_process_running(adjust_process_name(sibling_tray));
+}
+
+void stop_sibling_tray(run_context& run)
+{
+    if (!sibling_tray_running())
+        return;
+    heading(L"**** Stop %s Tray processes ****", run.profile.sibling_name);
+    const std::string tray = sibling_tray_path(run);
+    // Asked to quit, the tray closes itself and saves its state.
+    ShellExecuteA(nullptr, "open", tray.c_str(), "/quit", nullptr, SW_SHOW);
+    for (int poll = 0; poll < 15 && sibling_tray_running(); ++poll)
+        Sleep(1000);
+    if (sibling_tray_running()) {
+        tessel::log::info("Terminate running process: %s", tray.c_str());
+        deal_with_process(sibling_tray);
+    }
+    closing();
+}
+
+void remove_guard_autorun(run_context& run)
+{
+    heading("**** Removing QELVAguard from autorun  ****");
+    remove_autorun(L"QELVAguard");
+    remove_autorun(L"pellamoreguard");
+    remove_autorun(run.profile.product_name + L"guard");
+    closing();
+}
+
+void unregister_from_suite(run_context& run)
+{
+    sundrel31x_remover suite(run.profile.maker_folder, tessel::unicode::to_wide(suite_name(), CP_ACP), tessel::unicode::to_wide(suite_service_name(), CP_ACP),
+                             tessel::unicode::to_wide(suite_service_program(), CP_ACP));
+    sibling_registered = suite.is_product_registered_in_sundrel_31x(L"ZORNA");
+    if (run.info.user_email.empty())
+        run.info.user_email = suite.read_user_email_from_sundrel_31x(L"QELVA");
+    suite.unregister_product_from_sundrel_31x(L"QELVA");
+    suite.remove_sundrel_31x();
+}
+
+void deal_with_suite(run_context& run)
+{
+    heading("**** Deal with Sundrel 3.1.x ****");
+    try {
+        unregister_from_suite(run);
+        free_harrowlink();
+    } catch (...) {
+        tessel::log::info("Unregistering in Sundrel caused problems with the remover...");
+    }
+    closing();
+}
+
+void clean_sibling_installer_data(run_context& run)
+{
+    if (!(run.info.version < version_4_1_0 && is_default_maker()))
+        return;
+    // The sibling is still installed and registered in the suite: its
+    // installer data is its own registration, which the run keeps.
+    if (sibling_registered) {
+        tessel::log::info(L"%s is registered in the suite: its Windows Installer data stays.",
+                          run.profile.sibling_name.c_str());
+        return;
+    }
+    clean_installer_data(sibling_upgrade_code);
+}
+
+// The first Uninstall entry whose display name is the maker's name: the
+// suite's own.
+void remove_maker_uninstall_entry(const run_context& run)
+{
+    tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
+    std::set<std::wstring> names;
+    try {
+        uninstall = uninstall.open(uninstall_path, false);
+        names = uninstall.subkey_names();
+    } catch (const std::exception&) {
+        return;
+    }
+    const std::wstring maker = tessel::lower_ascii(run.profile.maker_folder);
+    for (const std::wstring& name : names) {
+        try {
+            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
+                continue;
+        } catch (const std::exception&) {
+            continue;  // no readable display name
+        }
+        remove_regkey(HKEY_LOCAL_MACHINE, uninstall_path, name, true);
+        empty_line();
+        return;
+    }
+}
+
+void remove_product_registration(run_context& run)
+{
+    if (sibling_registered || installer_stages_skipped(run))
+        return;
+    clean_installer_data(run.profile.product_id);
+    remove_maker_uninstall_entry(run);
+}
+
+void remove_shared_components(run_context& run)
+{
+    if (!sibling_registered || installer_stages_skipped(run))
+        return;
+    for (const std::wstring& key_path : {run.install_dir_wide, std::wstring(L"upd-qelva.png"),
+                                         std::wstring(L"qelva.xml"), std::wstring(L"uninstall\\pellamore"),
+                                         std::wstring(L"QELVA\\OppositeProductForTranslations"),
+                                         std::wstring(L"Kessavane\\Pellamore")})
+        remove_components_by_key_path(key_path);
+    remove_product_component(run.profile.product_id, L"17E4A1C502B3D4F6A8C9E0F1B2D3C4A5");
+    remove_product_component(run.profile.product_id, L"2B7C9D0E4F6A8B1C3D5E7F9A0B2C4D6E");
+    remove_product_feature(run.profile.product_id, L"QLV");
+    empty_line();
+}
+
+void remove_shared_dll_counters(run_context& run)
+{
+    remove_counters(run.install_dir_wide);
+    closing();
+}
+
+void remove_common_tray_stage(run_context& run)
+{
+    heading(L"**** Remove %sTray ****", run.profile.maker_folder);
+    CommonTrayRemover(run.profile.maker_folder, run.profile.maker_folder + L"Tray.exe").remove_common_tray();
+    closing();
+}
+
+void stop_engine_services(run_context& run)
+{
+    heading("**** Stop Scancore services ****");
+    // The sibling keeps the engine: its services are only stopped.
+    stop_and_delete_services(run.info, L"QELVA", !sibling_registered);
+    closing();
+}
+
+void remove_app_data(run_context& run)
+{
+    heading(L"**** Removing %s Specific AppData folders ****", run.profile.product_name);
+    try {
+        const std::string app_data = get_app_data_folder();
+        const std::string common = get_common_app_data_folder();
+        remove_folder(app_data + run.maker + "\\QELVA");
+        remove_folder(app_data + run.maker + "\\" + run.product);
+        remove_folder(app_data + run.product);
+        remove_folder(common + run.product);
+        remove_folder(common + run.maker + "\\QLVInstallationCache");
+        remove_folder(common + run.maker + "\\QLVInstallCache");
+        remove_folder(common + run.maker + "\\" + run.product);
+        remove_installation_caches(run.product + ".*");
+        if (!sibling_registered)
+            remove_folder(common + run.maker + "\\InstallCache");
+    } catch (...) {
+        // The list ends here; the stages after it still run.
+    }
+    tessel::log::info("%s", short_separator);
+    empty_line();
+}
+
+void restart_or_remove_engine(run_context& run)
+{
+    if (sibling_registered) {
+        tessel::log::info(L"**** Start Scancore services again to have %s working ****",
+                          run.profile.sibling_name.c_str());
+        if (!restart_engine_services())
+            tessel::log::info(L"If %s is 'waiting for service', the computer should be rebooted.",
+                              run.profile.sibling_name.c_str());
+    } else {
+        kill_engine();
+    }
+    closing();
+}
+
+void clean_software_registry(run_context& run)
+{
+    heading("**** Cleaning SOFTWARE registry ****");
+    clean_software_keys();
+    remove_uninstall_entries(run.info.uninstall_keys);
+    remove_context_menu(run.profile.product_name);
+    closing();
+}
+
+void remove_shortcuts(run_context& run)
+{
+    heading(L"**** Removing %s shortcuts ****", run.profile.product_name);
+    remove_start_menu_shortcuts(run.maker, run.product);
+    remove_desktop_shortcuts(run.product);
+    closing();
+}
+
+// The folder above the installation folder: the text before the last
+// backslash, once the trailing one is dropped.
+std::string install_parent(const std::string& install_dir)
+{
+    if (install_dir.empty())
+        return std::string();
+    const std::string without_trail = install_dir.substr(0, install_dir.size() - 1);
+    const std::size_t last = without_trail.rfind('\\');
+    return last == std::string::npos ? std::string() : without_trail.substr(0, last);
+}
+
+void clean_program_files(run_context& run)
+{
+    heading("**** Cleaning Program Files folder ****");
+    const std::string program_files = get_program_files_folder();
+    const std::string tools_folder = program_files + run.maker + "\\" + run.tools + "\\";
+    remove_folder(run.info.install_dir);
+
+    const std::wstring picture = tessel::unicode::to_wide(program_files, CP_ACP) + run.profile.maker_folder + L"\\" +
+                                 run.profile.tools_folder + L"\\" + run.profile.product_name + L"\\Folder.jpg";
+    SetFileAttributesW(picture.c_str(), FILE_ATTRIBUTE_NORMAL);
+    delete_file(tools_folder + run.product + "\\Folder.jpg");
+    remove_counters(picture);
+
+    remove_folder(tools_folder + run.product + "\\");
+    remove_empty_folder(tools_folder);
+    remove_install_folder_chain(install_parent(run.info.install_dir));
+    remove_empty_folder(program_files + run.maker + "\\");
+    remove_installshield_folders(run.info.uninstall_keys);
+    remove_empty_folder(get_app_data_folder() + run.maker);
+    remove_empty_folder(get_common_app_data_folder() + run.maker);
+    closing();
+}
+
+void restart_sibling_tray(run_context& run)
+{
+    if (!sibling_registered)
+        return;
+    heading(L"**** Starting %s Tray ****", run.profile.sibling_name);
+    ShellExecuteA(nullptr, "open", sibling_tray_path(run).c_str(), nullptr, nullptr, SW_SHOW);
+    closing();
+}
+
+void clean_virtual_store(run_context&)
+{
+    heading("**** Removing files from Virtual Store ****");
+    tessel::log::info("Number of removed files: %d", rmove_virtual_store());
+    empty_line();
+    closing();
+}
+
+// ---- The sequence ------------------------------------------------------------
+
+struct stage {
+    const char* name;
+    void (*run)(run_context&);
+};
+
+const stage cleaning_stages[] = {
+    {"Stop processes", stop_processes},
+    {"Stop the sibling's tray", stop_sibling_tray},
+    {"Autorun of the guard", remove_guard_autorun},
+    {"Suite framework", deal_with_suite},
+    {"Installer data of the sibling product", clean_sibling_installer_data},
+    {"Product registration", remove_product_registration},
+    {"Shared components", remove_shared_components},
+    {"Shared library counters", remove_shared_dll_counters},
+    {"Common tray", remove_common_tray_stage},
+    {"Engine services", stop_engine_services},
+    {"Application data", remove_app_data},
+    {"Engine restart or removal", restart_or_remove_engine},
+    {"SOFTWARE registry", clean_software_registry},
+    {"Shortcuts", remove_shortcuts},
+    {"Program Files", clean_program_files},
+    {"Sibling tray restart", restart_sibling_tray},
+    {"Virtual Store", clean_virtual_store},
+};
+
+} // namespace
+
+void clean_software_keys()
+{
+    const std::wstring& maker = product_profile().maker_folder;
+    try {
+        const tessel::registry2::key software = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(L"Software", false);
+        for (const std::wstring& name : software.subkey_names()) {
+            const std::wstring lower = tessel::lower_ascii(name);
+            if (starts_with(lower, L"pellamore") || starts_with(lower, L"stageserver"))
+                remove_regkey(HKEY_LOCAL_MACHINE, L"Software", name, true);
+        }
+    } catch (const std::exception&) {
+        // No listing of the machine's software: the named keys below still go.
+    }
+    remove_regkey(HKEY_CURRENT_USER, L"Software\\" + maker, L"QELVA", true);
+    remove_regkey(HKEY_CURRENT_USER, L"Software\\Common Sundrel Suite", L"QELVA", true);
+    remove_regkey(HKEY_LOCAL_MACHINE, L"Software\\" + maker, L"QELVA", true);
+    // Only when nothing else is left below them.
+    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", maker, false);
+    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", L"Common Sundrel Suite", false);
+}
+
+void run_cleaning_stages(ProductInfo& info, bool version_detected)
+{
+    run_context run(info, version_detected);
+    for (const stage& each : cleaning_stages) {
+        try {
+            each.run(run);
+        } catch (...) {
+            // An unattended run always reaches its end: the failure is logged
+            // with its stage, and the next stage runs.
+            tessel::log::log_current_exception("Stage \"" + std::string(each.name) + "\" failed");
+            closing();
+        }
+    }
 }

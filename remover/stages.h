@@ -3,4 +3,15 @@
 
 #include "remover/product.h"
 
+// Whether the sibling product is still registered in the suite (decided by the
+// suite stage): then the run removes only this product and keeps what the
+// sibling needs.
+extern bool sibling_registered;
+
+// Every stage is attempted, in order; an error escaping one is logged with the
+// stage's name and the next one runs.
 void run_cleaning_stages(ProductInfo& info, bool version_detected);
+
+// The product's and the suite's keys under SOFTWARE, of the machine and the
+// current user.
+void clean_software_keys();

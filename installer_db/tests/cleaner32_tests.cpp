@@ -1,5 +1,6 @@
-// The 32-bit cleaner as the remover runs it everywhere but on 64-bit XP and
-// Server 2003: a child process under Wine's default version setting.
+// The 32-bit cleaner, as the remover runs it on 32-bit Windows: a child
+// process under Wine's default version setting, told to use this cleaner
+// (under WOW64 the remover's own choice is the 64-bit one).
 //
 // Under WOW64 a 32-bit process's own view reaches the installer data of the
 // shared classes root, but not the user data that the installer keeps in the
@@ -25,7 +26,7 @@ protected:
             return;
         copy_to_32_bit_view(std::wstring(machine_installer) + L"\\UpgradeCodes");
         copy_to_32_bit_view(std::wstring(machine_installer) + L"\\UserData");
-        run_ = run_cleaning(false);
+        run_ = run_cleaning(false, true);
         lines_ = texts_of(parse_log(run_.console));
     }
 
@@ -92,6 +93,14 @@ TEST_F(cleaner32, windows_installer_no_longer_knows_the_products)
 {
     EXPECT_EQ(product_state(pellamore_product), INSTALLSTATE_UNKNOWN);
     EXPECT_EQ(product_state(tools_product), INSTALLSTATE_UNKNOWN);
+}
+
+TEST_F(cleaner32, removes_the_feature_lists_with_the_registrations)
+{
+    // The classes' installer data is one key in both views.
+    EXPECT_FALSE(key_exists(feature_list_key(pellamore_product)));
+    EXPECT_TRUE(key_exists(feature_list_key(ostravel_product)));
+    EXPECT_TRUE(key_exists(feature_list_key(viewer_product)));
 }
 
 TEST_F(cleaner32, sibling_and_neighbour_stay_installed_with_their_shared_components)

@@ -1,6 +1,7 @@
-// The 64-bit cleaner as the remover runs it on 64-bit Windows XP: a child
-// process under Wine's "winxp64" version setting cleans Pellamore's upgrade
-// code from the installer data that Wine's msiexec wrote.
+// The 64-bit cleaner as the remover runs it on 64-bit Windows: a child process
+// under Wine's "winxp64" version setting (and, on the bare machine, under the
+// default one) cleans Pellamore's upgrade code from the installer data that
+// Wine's msiexec wrote.
 #include "cleaner_scenario.h"
 #include "installer_db/packed_guid.h"
 
@@ -15,8 +16,10 @@ class cleaner64 : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        // First on the machine as it was booted, before any package.
-        bare_lines_ = texts_of(parse_log(run_cleaning(true).console));
+        // First on the machine as it was booted, before any package, under
+        // the default version setting: on every 64-bit Windows the remover's
+        // choice is this cleaner, as on XP below.
+        bare_lines_ = texts_of(parse_log(run_cleaning(false).console));
         setup_error_ = lay_scenario();
         if (!setup_error_.empty())
             return;
@@ -127,6 +130,13 @@ TEST_F(cleaner64, windows_installer_no_longer_knows_the_products)
     EXPECT_EQ(product_state(pellamore_product), INSTALLSTATE_UNKNOWN);
     EXPECT_EQ(product_state(tools_product), INSTALLSTATE_UNKNOWN);
     EXPECT_TRUE(related_products(pellamore_upgrade).empty());
+}
+
+TEST_F(cleaner64, removes_the_feature_lists_with_the_registrations)
+{
+    EXPECT_FALSE(key_exists(feature_list_key(pellamore_product)));
+    EXPECT_TRUE(key_exists(feature_list_key(ostravel_product)));
+    EXPECT_TRUE(key_exists(feature_list_key(viewer_product)));
 }
 
 TEST_F(cleaner64, sibling_and_neighbour_stay_installed_with_their_shared_components)

@@ -22,6 +22,11 @@ std::wstring product_key(const wchar_t* product)
     return std::wstring(system_user_data) + L"\\Products\\" + pack_guid(product);
 }
 
+std::wstring feature_list_key(const wchar_t* product)
+{
+    return std::wstring(classes_installer) + L"\\Features\\" + pack_guid(product);
+}
+
 std::string lay_scenario()
 {
     for (const char* package : {"pellamore", "ostravel", "viewer"})
@@ -48,10 +53,11 @@ std::string lay_scenario()
     return {};
 }
 
-program_run run_cleaning(bool xp64)
+program_run run_cleaning(bool xp64, bool force_cleaner32)
 {
     const std::string probe = "installer_db_probe.exe";
     const scoped_environment code("INSTALLER_DB_UPGRADE_CODE", "{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}");
+    const scoped_environment cleaner("INSTALLER_DB_CLEANER", force_cleaner32 ? "32" : "");
     if (xp64)
         set_wine_version_for(probe, "winxp64");
     program_run run = run_program(probe, "C:\\work\\cleaning", 600000);

@@ -30,7 +30,11 @@ std::wstring product_key(const wchar_t* product);
 std::string lay_scenario();
 
 // Runs the cleaning for Pellamore's upgrade code in a child process, under
-// Wine's "winxp64" version setting or the default one.
-program_run run_cleaning(bool xp64);
+// Wine's "winxp64" version setting or the default one: the remover's choice of
+// cleaner, or with force_cleaner32 the 32-bit cleaner whatever the system.
+program_run run_cleaning(bool xp64, bool force_cleaner32 = false);
+
+// The feature list of a product (GUID text) in the classes' installer data.
+std::wstring feature_list_key(const wchar_t* product);
 
 } // namespace installer_test

@@ -20,10 +20,10 @@
 //   table                13, 14 or 15: callback table read, overriding the version rule
 //   engine_version       version text in the settings record
 #include "engine/scancore_interface.h"
-#include "testbed/common/engine_records.h"
+#include "engine/records.h"
 #include "testbed/common/environment.h"
-#include "testbed/common/handles.h"
 #include "testbed/common/names.h"
+#include "tessel/unique_any.h"
 
 #include <windows.h>
 
@@ -68,6 +68,46 @@ callback_slots read_table(const void* table, int size)
     return slots;
 }
 
+// What a freshly installed engine reports.
+av::engine_settings factory_settings()
+{
+    av::engine_settings s;
+    s.engine_version = L"2.1.12.0";
+    s.engine_def_version = L"20240115.1";
+    s.engine_def_date = 133494624000000000LL;  // 2024-01-15 as a file time
+    s.detect_spyware = 1;
+    s.detect_viruses = 1;
+    s.use_extensions = 1;
+    s.extensions = {L"exe", L"dll", L"com", L"scr"};
+    s.ap_max_scan_file_size = 10240;
+    s.ap_max_scan_arc_size = 300;
+    s.ap_scan_type = 1;
+    s.ap_heu_level = 1;
+    s.ap_try_disinfect = 1;
+    s.upd_s.update_url = L"http://updates.scancore.invalid/definitions";
+    s.upd_s.proxy_port = 8080;
+    s.upd_s.is_automatic = 1;
+    return s;
+}
+
+av::schedule_settings factory_schedule()
+{
+    av::schedule_settings s;
+    s.day_of_month = 1;
+    s.time = 12 * 60;
+    s.weekdays = 0x3E;  // Monday to Friday
+    s.options.paths = {L"C:\\"};
+    s.options.scan_type = 1;
+    s.options.scan_local_machine = 1;
+    s.options.scan_memory = 1;
+    s.options.heu_level = 1;
+    s.options.try_disinfect = 1;
+    s.options.use_extensions = 1;
+    s.options.detect_spyware = 1;
+    s.options.detect_viruses = 1;
+    return s;
+}
+
 std::wstring engine_folder()
 {
     return folder_of(own_module_path());
@@ -88,8 +128,8 @@ struct request
     explicit request(kind k) : what(k) {}
 
     kind what;
-    std::optional<engine_settings_copy> settings;
-    std::optional<schedule_settings_copy> schedule;
+    std::optional<av::engine_settings> settings;
+    std::optional<av::schedule_settings> schedule;
     bool stop_service = true;
     int confirm_ms = 0;
     uint8_t protection = 0;
@@ -103,7 +143,7 @@ public:
     {
         settings knobs = own_settings();
         settings_.engine_version = knobs.text(L"engine_version", version_text());
-        settings_.values.update_proxy_type = 0;
+        settings_.upd_s.proxy_type = 0;
         protection_ = static_cast<uint8_t>(knobs.integer(L"protection", 1));
         worker_ = std::thread([this] { run(); });
     }
@@ -259,11 +299,12 @@ private:
         trace(L"engine %u: settings", handle_);
         if (!slots_.engine_settings)
             return;
-        scr_engine_settings record = settings_.view();
+        av::engine_settings sent = settings_;
         // Only the engines that read the 14-entry table know the proxy type.
         if (table_size_ != 14)
-            record.update_proxy_type = 0;
-        slots_.engine_settings(context_, &record);
+            sent.upd_s.proxy_type = 0;
+        av::engine_settings_record record(sent);
+        slots_.engine_settings(context_, &record.get());
     }
 
     void send_schedule()
@@ -271,8 +312,8 @@ private:
         trace(L"engine %u: schedule", handle_);
         if (!slots_.schedule_settings)
             return;
-        scr_schedule_settings record = schedule_.view();
-        slots_.schedule_settings(context_, &record);
+        av::schedule_settings_record record(schedule_);
+        slots_.schedule_settings(context_, &record.get());
     }
 
     void send_protection()
@@ -287,7 +328,9 @@ private:
         trace(L"engine %u: exclusions", handle_);
         if (!slots_.exclusions)
             return;
-        scr_exclusions record{settings_.exclusions.view(), text_list_copy().view()};
+        av::text_list_record directories(settings_.exclusions);
+        av::text_list_record files(av::text_list{});
+        scr_exclusions record{directories.get(), files.get()};
         slots_.exclusions(context_, &record);
     }
 
@@ -311,10 +354,9 @@ private:
     // not be asked or the connection is closed meanwhile.
     bool wait_for_watch_service_end()
     {
-        unique_service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        unique_service_handle service(manager ? OpenServiceW(manager.get(), watch_service_name,
-                                                             SERVICE_QUERY_STATUS)
-                                              : nullptr);
+        tessel::unique_service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        tessel::unique_service_handle service(
+            manager ? OpenServiceW(manager.get(), watch_service_name, SERVICE_QUERY_STATUS) : nullptr);
         SERVICE_STATUS_PROCESS status{};
         DWORD size = 0;
         if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
@@ -323,8 +365,8 @@ private:
             trace(L"engine %u: watch service is not running", handle_);
             return true;
         }
-        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-        unique_handle request_event(OpenEventW(EVENT_MODIFY_STATE, FALSE, watch_stop_request_event));
+        tessel::unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+        tessel::unique_handle request_event(OpenEventW(EVENT_MODIFY_STATE, FALSE, watch_stop_request_event));
         if (!process || !request_event) {
             trace(L"engine %u: cannot reach the watch service (%lu)", handle_, GetLastError());
             return false;
@@ -346,8 +388,8 @@ private:
     // Touched by the worker thread only once it runs.
     int32_t last_state_ = SCR_state_running;
     uint8_t protection_ = 1;
-    engine_settings_copy settings_;
-    schedule_settings_copy schedule_;
+    av::engine_settings settings_ = factory_settings();
+    av::schedule_settings schedule_ = factory_schedule();
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,5 +1,7 @@
 #include "testbed/tests/engine_client.h"
 
+#include "testbed/common/handles.h"
+
 #include <chrono>
 #include <stdexcept>
 
@@ -84,13 +86,13 @@ size_t engine_client::count(const std::string& kind)
     return n;
 }
 
-engine_settings_copy engine_client::last_settings()
+av::engine_settings engine_client::last_settings()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return settings_;
 }
 
-schedule_settings_copy engine_client::last_schedule()
+av::schedule_settings engine_client::last_schedule()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return schedule_;
@@ -121,7 +123,7 @@ void SCR_CALL engine_client::on_settings(void* context, const scr_engine_setting
     auto* self = static_cast<engine_client*>(context);
     {
         std::lock_guard<std::mutex> lock(self->mutex_);
-        self->settings_ = engine_settings_copy(*settings);
+        self->settings_ = av::engine_settings(*settings);
     }
     self->record("settings", 0);
 }
@@ -146,7 +148,7 @@ void SCR_CALL engine_client::on_schedule(void* context, const scr_schedule_setti
     auto* self = static_cast<engine_client*>(context);
     {
         std::lock_guard<std::mutex> lock(self->mutex_);
-        self->schedule_ = schedule_settings_copy(*schedule);
+        self->schedule_ = av::schedule_settings(*schedule);
     }
     self->record("schedule", 0);
 }

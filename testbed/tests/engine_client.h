@@ -3,8 +3,8 @@
 #pragma once
 
 #include "engine/scancore_interface.h"
-#include "testbed/common/engine_records.h"
-#include "testbed/common/handles.h"
+#include "engine/records.h"
+#include "tessel/unique_any.h"
 
 #include <windows.h>
 
@@ -38,8 +38,8 @@ public:
     std::vector<engine_report> reports();
     std::vector<std::string> kinds();
     size_t count(const std::string& kind);
-    engine_settings_copy last_settings();
-    schedule_settings_copy last_schedule();
+    av::engine_settings last_settings();
+    av::schedule_settings last_schedule();
     size_t exclusions_received();
 
     scr_handle handle() const { return handle_; }
@@ -53,7 +53,7 @@ private:
     static void SCR_CALL on_stopped(void* context);
     void record(const std::string& kind, int32_t value);
 
-    unique_module library_;
+    tessel::unique_module library_;
     int table_size_;
     scr_callbacks15 table15_{};
     scr_callbacks14 table14_{};
@@ -63,8 +63,8 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<engine_report> reports_;
-    engine_settings_copy settings_;
-    schedule_settings_copy schedule_;
+    av::engine_settings settings_;
+    av::schedule_settings schedule_;
     size_t exclusions_ = 0;
 };
 

@@ -134,12 +134,12 @@ TEST_F(engine_bed, sends_the_start_up_reports_through_the_table_of_its_generatio
             EXPECT_EQ(reports.front().thread, report.thread);
         }
 
-        engine_settings_copy settings = client->last_settings();
+        av::engine_settings settings = client->last_settings();
         EXPECT_EQ(narrow(g.version + L".0"), narrow(settings.engine_version));
-        EXPECT_EQ(300u, settings.values.ap_max_scan_arc_size);
-        EXPECT_EQ(4u, settings.extensions.items().size());
+        EXPECT_EQ(300u, settings.ap_max_scan_arc_size);
+        EXPECT_EQ(4u, settings.extensions.size());
         if (g.table_size != 13) {
-            EXPECT_EQ(1u, client->last_schedule().paths.items().size());
+            EXPECT_EQ(1u, client->last_schedule().options.paths.size());
         }
         EXPECT_TRUE(trace_has(std::to_string(g.table_size) + "-entry table"));
     }
@@ -411,23 +411,23 @@ TEST_F(engine_bed, settings_sent_to_the_engine_come_back_through_the_settings_ca
         auto client = connected_client(g.table_size);
         ASSERT_TRUE(client->wait_for("protection", 10000));
         {
-            engine_settings_copy changed;
+            av::engine_settings changed;
             changed.engine_version = L"changed";
-            changed.update_proxy_host = L"proxy.invalid";
-            changed.values.update_proxy_port = 3128;
-            changed.values.ap_heu_level = 2;
-            changed.values.update_proxy_type = 2;
-            changed.extensions = text_list_copy(std::vector<std::wstring>{L"txt"});
-            EXPECT_EQ(SCR_success, client->set_engine_settings(changed.view()));
+            changed.upd_s.proxy_host = L"proxy.invalid";
+            changed.upd_s.proxy_port = 3128;
+            changed.ap_heu_level = 2;
+            changed.upd_s.proxy_type = 2;
+            changed.extensions = {L"txt"};
+            EXPECT_EQ(SCR_success, client->set_engine_settings(av::engine_settings_record(changed).get()));
         }  // the engine keeps its own copy
         ASSERT_TRUE(client->wait_for("settings", 5000, 2));
-        engine_settings_copy echoed = client->last_settings();
+        av::engine_settings echoed = client->last_settings();
         EXPECT_EQ("changed", narrow(echoed.engine_version));
-        EXPECT_EQ("proxy.invalid", narrow(echoed.update_proxy_host));
-        EXPECT_EQ(3128, echoed.values.update_proxy_port);
-        EXPECT_EQ(2, echoed.values.ap_heu_level);
-        EXPECT_EQ(std::vector<std::wstring>{L"txt"}, echoed.extensions.items());
-        EXPECT_EQ(g.table_size == 14 ? 2 : 0, echoed.values.update_proxy_type);
+        EXPECT_EQ("proxy.invalid", narrow(echoed.upd_s.proxy_host));
+        EXPECT_EQ(3128, echoed.upd_s.proxy_port);
+        EXPECT_EQ(2, echoed.ap_heu_level);
+        EXPECT_EQ(std::vector<std::wstring>{L"txt"}, echoed.extensions);
+        EXPECT_EQ(g.table_size == 14 ? 2 : 0, echoed.upd_s.proxy_type);
     }
 }
 

@@ -1,0 +1,194 @@
+#include "remover/common_tray.h"
+
+#include "installer_db/records.h"
+#include "tessel/lower_case.h"
+#include "tessel/log/log.h"
+#include "tessel/registry2/key.h"
+#include "tessel/unicode/unicode.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/processes.h"
+#include "toolbox/shared_dlls.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+std::wstring widened(const std::string& shell_folder)
+{
+    return tessel::unicode::to_wide(shell_folder, CP_ACP);
+}
+
+std::string narrowed(const std::wstring& text)
+{
+    return tessel::unicode::to_narrow(text, CP_ACP, false);
+}
+
+bool file_exists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Polls once a second, at most 15 times, until the program no longer runs.
+bool wait_until_ended(const std::string& program)
+{
+    const std::string adjusted = adjust_process_name(program);
+    for (int poll = 0; poll < 15; ++poll) {
+        if (!is_process_running(adjusted))
+            return true;
+        Sleep(1000);
+    }
+    return false;
+}
+
+struct tray_paths {
+    std::wstring configurations;  // ...\Configurations\ under the common application data
+    std::wstring tray_folder;     // Program Files\maker\Tray\ .
+    std::wstring program;         // the tray program in it
+};
+
+tray_paths paths_of(const CommonTrayRemover& tray)
+{
+    tray_paths paths;
+    paths.configurations =
+        widened(get_common_app_data_folder()) + tray.maker + L"\\" + tray.tray_folder_name + L"\\Configurations\\";
+    paths.tray_folder = widened(get_program_files_folder()) + tray.maker + L"\\" + tray.tray_folder_name + L"\\";
+    paths.program = paths.tray_folder + tray.tray_program_name;
+    return paths;
+}
+
+void close_tray(const tray_paths& paths, const std::string& program_name)
+{
+    if (file_exists(paths.tray_folder + L"qzhtml.dll")) {
+        tessel::log::info(L"Quiting Tray: %ls", paths.program.c_str());
+        ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", nullptr, SW_SHOW);
+        wait_until_ended(program_name);
+    }
+    if (!is_process_running(adjust_process_name(program_name))) {
+        tessel::log::info(L"Process: %ls closed successfully", paths.program.c_str());
+        return;
+    }
+    tessel::log::info(L"Terminate running process: %ls", paths.program.c_str());
+    deal_with_process(program_name);
+    if (wait_until_ended(program_name))
+        tessel::log::info(L"Process: %ls closed successfully", paths.program.c_str());
+}
+
+// The tray's key and its autorun value; each goes on its own, so a key that is
+// already gone does not keep the tray starting at every logon.
+void clean_tray_registry(const CommonTrayRemover& tray)
+{
+    const tessel::registry2::key machine(HKEY_LOCAL_MACHINE);
+    try {
+        machine.open(L"Software\\" + tray.maker, false).remove_key(tray.tray_folder_name, true);
+        const std::wstring tray_key = tray.maker + L"\\" + tray.tray_folder_name;
+        tessel::log::info(L"Cleaning registry: HKLM\\Software\\%ls", tray_key.c_str());
+    } catch (const tessel::exception&) {
+    }
+    try {
+        machine.open(L"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\", false).remove_value(L"CommonSundrelTray");
+        tessel::log::info("Cleaning registry: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\CommonSundrelTray");
+    } catch (const tessel::exception&) {
+    }
+}
+
+void remove_tray(const CommonTrayRemover& tray, const tray_paths& paths)
+{
+    close_tray(paths, narrowed(tray.tray_program_name));
+
+    const std::string tray_subfolder = narrowed(tray.maker + L"\\" + tray.tray_folder_name);
+    remove_folder(narrowed(paths.tray_folder));
+    remove_folder(get_common_app_data_folder() + tray_subfolder);
+    const std::string app_data = get_app_data_folder();
+    remove_folder(app_data + tray_subfolder);
+
+    const std::string profile = get_profile_folder();
+    const std::string maker_data = app_data + narrowed(tray.maker);
+    remove_dir_in_userappdata_for_allprofiles(path_relative_to(maker_data + "\\Suite", profile));
+    remove_dir_in_userappdata_for_allprofiles(path_relative_to(maker_data, profile));
+
+    clean_tray_registry(tray);
+
+    tessel::log::info("");
+    tessel::log::info("**** Let's remove Common Tray Registry Component ****");
+    try {
+        for (const wchar_t* key_path : {L"DrummetsTray.exe", L"Tray\\Chimebox.exe", L"Tray\\qzhtml.dll",
+                                        L"Tray\\Harrowlink.dll"})
+            remove_components_by_key_path(key_path);
+    } catch (...) {
+        tessel::log::error("some exception occured while removing Common Tray registry components");
+    }
+}
+
+} // namespace
+
+CommonTrayRemover::CommonTrayRemover(std::wstring maker, std::wstring tray_program_name)
+    : CommonTrayRemover(std::move(maker), L"Tray", L"QELVA", std::move(tray_program_name))
+{
+}
+
+CommonTrayRemover::CommonTrayRemover(std::wstring maker, std::wstring tray_folder_name,
+                                     std::wstring product_abbreviation, std::wstring tray_program_name)
+    : maker(std::move(maker)), tray_folder_name(std::move(tray_folder_name)),
+      product_abbreviation(std::move(product_abbreviation)), tray_program_name(std::move(tray_program_name))
+{
+}
+
+void CommonTrayRemover::remove_common_tray() const
+{
+    // Nothing guards this stage further up: a shell folder without an answer
+    // must end the stage with a line, not the run.
+    try {
+        // Without them the tray folder would be a folder of others.
+        if (maker.empty() || tray_folder_name.empty())
+            throw tessel::exception_w(L"No maker or tray folder name: the tray folder cannot be told");
+        const tray_paths paths = paths_of(*this);
+        delete_file(narrowed(paths.configurations + product_abbreviation + L".xml"));
+        delete_file(narrowed(paths.tray_folder + L"HTML\\gfx\\Icon_SDTRAY-UPD-" + product_abbreviation + L".png"));
+
+        const int count = count_tray_products(paths.configurations);
+        tessel::log::info("Number of prosucts = %d", count);
+        if (count == 0)
+            remove_tray(*this, paths);
+        fix_common_tray_shared_dll_counters(count, maker);
+    } catch (...) {
+        tessel::log::log_current_exception("remove_common_tray()");
+    }
+}
+
+int count_tray_products(const std::wstring& configurations_folder)
+{
+    try {
+        std::vector<std::string> names = list_files(narrowed(configurations_folder), "*.xml");
+        for (std::string& name : names)
+            name = tessel::lower_ascii(name);
+        // The tray's own file stands for no product.
+        const auto own = std::find(names.begin(), names.end(), "sdtray.xml");
+        if (own != names.end())
+            names.erase(own);
+        int count = static_cast<int>(names.size());
+        // This product's own file, left beside the sibling's because its
+        // deletion failed, stands for no product either.
+        const auto listed = [&](const char* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+        if (listed("zorna.xml") && listed("qelva.xml"))
+            --count;
+        return count;
+    } catch (...) {
+        return 0;
+    }
+}
+
+void fix_common_tray_shared_dll_counters(int count, const std::wstring& maker)
+{
+    try {
+        tessel::log::info("Fixing Common Tray counters in SharedDLLs");
+        tessel::log::info("Number of products with Common Tray according to configurations files: %d", count);
+        set_shared_dll_counters(maker + L"\\Tray", count);
+    } catch (...) {
+    }
+}

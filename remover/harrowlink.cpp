@@ -1,0 +1,231 @@
+// Binding of Harrowlink.dll at its first call.
+//
+// Support staff start the remover from wherever they copied it, so the suite's
+// library is seldom beside it: after the system's own search for the name, the
+// tray folder and the suite folder are tried. A library found in the maker's
+// program folder is not used in place: the suite stage deletes the files of
+// that folder while the library is still loaded, and a loaded library cannot
+// be deleted. A copy in a folder of its own under the temporary folder is
+// loaded instead, and deleted again when the library is freed.
+#include "remover/harrowlink.h"
+
+#include "tessel/format.h"
+#include "tessel/log/log.h"
+#include "tessel/unicode/unicode.h"
+
+#include <windows.h>
+
+namespace harrowlink {
+
+namespace {
+
+const wchar_t library_name[] = L"Harrowlink.dll";
+
+struct binding {
+    tessel::unique_module module;
+    std::wstring private_folder;  // empty unless a private copy is loaded
+};
+
+binding& bound()
+{
+    static binding current;
+    return current;
+}
+
+std::string narrow(const std::wstring& text)
+{
+    return tessel::unicode::to_narrow(text, CP_ACP, false);
+}
+
+[[noreturn]] void unavailable(const std::string& message)
+{
+    tessel::log::error("%s", message.c_str());
+    throw harrowlink_unavailable(message);
+}
+
+std::wstring module_path(HMODULE module)
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH + 1);
+    return length > 0 && length <= MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+bool lies_in(const std::wstring& path, const std::wstring& folder)
+{
+    if (path.size() < folder.size())
+        return false;
+    for (size_t i = 0; i < folder.size(); ++i)
+        if (towlower(path[i]) != towlower(folder[i]))
+            return false;
+    return true;
+}
+
+bool file_exists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A new, empty folder under the temporary folder, named after this process.
+std::wstring make_private_folder()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH)
+        unavailable(tessel::format("GetTempPath() failed (%lu)", GetLastError()));
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring folder =
+            tessel::format(L"%sHarrowlink.%lu.%u\\", temp, GetCurrentProcessId(), attempt);
+        if (CreateDirectoryW(folder.c_str(), nullptr))
+            return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            unavailable(tessel::format("CreateDirectory() failed: \"%s\" (%lu)", narrow(folder).c_str(),
+                                       GetLastError()));
+    }
+    unavailable("CreateDirectory() failed: no free private folder for Harrowlink.dll");
+}
+
+void delete_private_copy(const std::wstring& folder)
+{
+    const std::wstring copy = folder + library_name;
+    if (!DeleteFileW(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        MoveFileExW(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!RemoveDirectoryW(folder.c_str()))
+        MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+void load_private_copy(const std::wstring& original)
+{
+    const std::wstring folder = make_private_folder();
+    const std::wstring copy = folder + library_name;
+    if (!CopyFileW(original.c_str(), copy.c_str(), FALSE)) {
+        const DWORD error = GetLastError();
+        delete_private_copy(folder);
+        unavailable(tessel::format("CopyFile() failed: \"%s\" to \"%s\" (%lu)", narrow(original).c_str(),
+                                   narrow(copy).c_str(), error));
+    }
+    // Libraries the suite's one needs are then looked for beside the copy.
+    bound().module.reset(LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!bound().module) {
+        const DWORD error = GetLastError();
+        delete_private_copy(folder);
+        unavailable(tessel::format("LoadLibrary() failed: \"%s\", copied from \"%s\" (%lu)", narrow(copy).c_str(),
+                                   narrow(original).c_str(), error));
+    }
+    bound().private_folder = folder;
+}
+
+template <typename F>
+F entry(const char* name)
+{
+    if (!bound().module)
+        unavailable(tessel::format("Harrowlink.dll is not loaded: %s() cannot be called", name));
+    const FARPROC found = GetProcAddress(bound().module.get(), name);
+    if (!found)
+        unavailable(tessel::format("GetProcAddress() failed: \"%s\" in \"%s\" (%lu)", name,
+                                   narrow(module_path(bound().module.get())).c_str(), GetLastError()));
+    return reinterpret_cast<F>(reinterpret_cast<void*>(found));
+}
+
+} // namespace
+
+void bind(const std::wstring& suite_folder)
+{
+    if (bound().module)
+        return;
+    tessel::unique_module by_name(LoadLibraryW(library_name));
+    const DWORD by_name_error = GetLastError();
+    if (by_name) {
+        const std::wstring path = module_path(by_name.get());
+        if (!path.empty() && !lies_in(path, suite_folder)) {
+            bound().module = std::move(by_name);
+            return;
+        }
+        by_name.reset();
+        load_private_copy(path.empty() ? suite_folder + library_name : path);
+        return;
+    }
+    const std::wstring tray_folder = suite_folder + L"Tray\\";
+    for (const std::wstring& folder : {tray_folder, suite_folder}) {
+        if (file_exists(folder + library_name)) {
+            load_private_copy(folder + library_name);
+            return;
+        }
+    }
+    unavailable(tessel::format("LoadLibrary() failed: \"Harrowlink.dll\" (%lu), and it is neither in \"%s\" nor in "
+                               "\"%s\"",
+                               by_name_error, narrow(tray_folder).c_str(), narrow(suite_folder).c_str()));
+}
+
+HL_Lib_Handle_* open_lib()
+{
+    return entry<HL_Lib_Handle_*(__stdcall*)()>("HL_Open_Lib")();
+}
+
+HL_Products_Handle_* products_open(HL_Lib_Handle_* library)
+{
+    return entry<HL_Products_Handle_*(__stdcall*)(HL_Lib_Handle_*)>("HL_Products_Open")(library);
+}
+
+int products_count(HL_Products_Handle_* products)
+{
+    return entry<int(__stdcall*)(HL_Products_Handle_*)>("HL_Products_Count")(products);
+}
+
+const wchar_t* products_name(HL_Products_Handle_* products, const wchar_t* product_key)
+{
+    using call = const wchar_t*(__stdcall*)(HL_Products_Handle_*, const wchar_t*);
+    const wchar_t* name = entry<call>("HL_Products_Name")(products, product_key);
+    return name ? name : L"";
+}
+
+int products_unregister(HL_Products_Handle_* products, const wchar_t* product_key)
+{
+    using call = int(__stdcall*)(HL_Products_Handle_*, const wchar_t*);
+    return entry<call>("HL_Products_Unregister")(products, product_key);
+}
+
+HL_Suite_Handle_* open_suite_file(HL_Lib_Handle_* library, const wchar_t* path)
+{
+    using call = HL_Suite_Handle_*(__stdcall*)(HL_Lib_Handle_*, const wchar_t*);
+    return entry<call>("HL_Open_SuiteFile")(library, path);
+}
+
+const wchar_t* get_user_name(HL_Suite_Handle_* suite)
+{
+    const wchar_t* name = entry<const wchar_t*(__stdcall*)(HL_Suite_Handle_*)>("HL_Get_User_Name")(suite);
+    return name ? name : L"";
+}
+
+const wchar_t* get_user_site(HL_Suite_Handle_* suite)
+{
+    const wchar_t* site = entry<const wchar_t*(__stdcall*)(HL_Suite_Handle_*)>("HL_Get_User_Site")(suite);
+    return site ? site : L"";
+}
+
+std::wstring last_error_description(void* handle)
+{
+    const wchar_t* text = entry<const wchar_t*(__stdcall*)(void*)>("HL_Last_Error_Description")(handle);
+    return text ? text : L"";
+}
+
+void close_handle(void* handle)
+{
+    // Owners call this on their way out, also while an error unwinds: without
+    // the library or its entry the handle can only be left to the process's end.
+    if (!bound().module)
+        return;
+    const FARPROC found = GetProcAddress(bound().module.get(), "HL_Close_Handle");
+    if (found)
+        reinterpret_cast<void(__stdcall*)(void*)>(reinterpret_cast<void*>(found))(handle);
+}
+
+void free_library()
+{
+    binding& current = bound();
+    current.module.reset();
+    if (!current.private_folder.empty())
+        delete_private_copy(std::exchange(current.private_folder, std::wstring()));
+}
+
+} // namespace harrowlink

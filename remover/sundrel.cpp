@@ -1,0 +1,315 @@
+#include "remover/sundrel.h"
+
+#include "installer_db/records.h"
+#include "remover/harrowlink.h"
+#include "remover/product.h"
+#include "tessel/log/log.h"
+#include "tessel/unicode/unicode.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/processes.h"
+#include "toolbox/registry_cleaning.h"
+#include "toolbox/services.h"
+#include "toolbox/shared_dlls.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+std::wstring widened(const std::string& shell_folder)
+{
+    return tessel::unicode::to_wide(shell_folder, CP_ACP);
+}
+
+std::string narrowed(const std::wstring& text)
+{
+    return tessel::unicode::to_narrow(text, CP_ACP, false);
+}
+
+// The pair of handles every suite operation opens afresh; both are closed when
+// the operation ends, whichever way it ends.
+struct HarrowlinkConnection {
+    explicit HarrowlinkConnection(const std::wstring& suite_folder)
+    {
+        harrowlink::bind(suite_folder);
+        library.reset(harrowlink::open_lib());
+        if (!library)
+            throw tessel::exception_w(L"Failed to initialize Harrowlink library");
+        products.reset(harrowlink::products_open(library.get()));
+        if (!products)
+            throw tessel::exception_w(L"Failed to initialize products list");
+    }
+
+    harrowlink::library_handle library;
+    harrowlink::products_handle products;  // closed before the library handle
+};
+
+// A product's suite configuration, with a library handle of its own.
+struct SuiteConfiguration {
+    SuiteConfiguration(const std::wstring& suite_folder, const std::wstring& path)
+    {
+        harrowlink::bind(suite_folder);
+        library.reset(harrowlink::open_lib());
+        if (!library)
+            throw tessel::exception_w(L"Failed to initialize Harrowlink library");
+        suite.reset(harrowlink::open_suite_file(library.get(), path.c_str()));
+        if (!suite)
+            throw tessel::exception_w(L"Failed to load suite data: %s",
+                                      harrowlink::last_error_description(library.get()).c_str());
+    }
+
+    // A failed read shows only in the handle's last-error description.
+    std::wstring read(const wchar_t* (*reader)(HL_Suite_Handle_*)) const
+    {
+        const std::wstring value = reader(suite.get());
+        const std::wstring error = harrowlink::last_error_description(suite.get());
+        if (!error.empty())
+            throw tessel::exception_w(error);
+        return value;
+    }
+
+    harrowlink::library_handle library;
+    harrowlink::suite_handle suite;
+};
+
+} // namespace
+
+sundrel_remover::sundrel_remover(std::wstring maker, std::wstring suite_name, std::wstring service_name,
+                                 std::wstring service_program)
+    : maker_(std::move(maker)), suite_name_(std::move(suite_name)), service_name_(std::move(service_name)),
+      service_program_(std::move(service_program))
+{
+}
+
+sundrel_remover::~sundrel_remover() = default;
+
+sundrel31x_remover::sundrel31x_remover(std::wstring maker, std::wstring suite_name, std::wstring service_name,
+                                       std::wstring service_program)
+    : sundrel_remover(std::move(maker), std::move(suite_name), std::move(service_name), std::move(service_program))
+{
+    // Without a maker the suite folder would be Program Files itself, whose
+    // files the removal deletes.
+    if (maker_.empty())
+        throw tessel::exception_w(L"No maker folder: the suite folder cannot be told from Program Files");
+    suite_folder_ = widened(get_program_files_folder()) + maker_ + L"\\";
+}
+
+sundrel31x_remover::~sundrel31x_remover()
+{
+    free_harrowlink();
+}
+
+int sundrel31x_remover::count_products()
+{
+    tessel::log::info("Count products registered in Sundrel 3.1.x");
+    int count = 0;
+    try {
+        HarrowlinkConnection connection(suite_folder_);
+        const int counted = harrowlink::products_count(connection.products.get());
+        if (counted < 0)
+            throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
+        count = counted;
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (...) {
+        count = 0;
+    }
+    tessel::log::info("   number of products = %d", count);
+    tessel::log::info("");
+    return count;
+}
+
+bool sundrel31x_remover::is_product_registered_in_sundrel_31x(std::wstring product_key)
+{
+    tessel::log::info(L"Check if %s is registered in Sundrel 3.1.x", product_key.c_str());
+    try {
+        HarrowlinkConnection connection(suite_folder_);
+        return *harrowlink::products_name(connection.products.get(), product_key.c_str()) != L'\0';
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (...) {
+        tessel::log::log_current_exception("is_product_registered_in_sundrel_31x()");
+    }
+    return false;
+}
+
+std::wstring sundrel31x_remover::get_product_name(std::wstring product_key)
+{
+    try {
+        HarrowlinkConnection connection(suite_folder_);
+        return harrowlink::products_name(connection.products.get(), product_key.c_str());
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (...) {
+        tessel::log::log_current_exception("can't retrieve product name, ");
+    }
+    return std::wstring();
+}
+
+std::wstring sundrel31x_remover::get_product_folder(std::wstring product_key)
+{
+    return suite_folder_ + get_product_name(product_key) + L"\\";
+}
+
+std::wstring sundrel31x_remover::get_product_user_data_folder(std::wstring product_key)
+{
+    const std::wstring name = get_product_name(product_key);
+    return widened(get_app_data_folder()) + maker_ + L"\\" + name + L"\\";
+}
+
+std::wstring sundrel31x_remover::get_product_common_data_folder(std::wstring product_key)
+{
+    const std::wstring name = get_product_name(product_key);
+    return widened(get_common_app_data_folder()) + maker_ + L"\\" + name + L"\\";
+}
+
+std::string sundrel31x_remover::read_user_email_from_sundrel_31x(std::wstring product_key)
+{
+    tessel::log::info("Try to read user e-mail from Sundrel 3.1.x");
+    try {
+        const std::wstring path = get_product_common_data_folder(product_key) + L"suite.cfg";
+        const SuiteConfiguration configuration(suite_folder_, path);
+        const std::wstring site = configuration.read(harrowlink::get_user_site);
+        const std::wstring name = configuration.read(harrowlink::get_user_name);
+        const std::wstring email = name + L"@" + site;
+        if (email != L"@") {
+            tessel::log::info(L"Email set to %s from suite config of SunDrel version 3.1.x", email.c_str());
+            return narrowed(email);
+        }
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (const std::exception& e) {
+        tessel::log::error("exception in read_user_email_from_sundrel_31x(), %s", e.what());
+    } catch (...) {
+        tessel::log::log_current_exception(
+            "some exception occured in read_user_email_from_sundrel_31x, no email retrieved");
+    }
+    tessel::log::info("");
+    return std::string();
+}
+
+void sundrel31x_remover::unregister_product_from_sundrel_31x(std::wstring product_key)
+{
+    tessel::log::info(L"Unregister %s from Sundrel 3.1.x", product_key.c_str());
+    try {
+        HarrowlinkConnection connection(suite_folder_);
+        if (!harrowlink::products_unregister(connection.products.get(), product_key.c_str()))
+            throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (...) {
+        tessel::log::log_current_exception("unregister_product_from_sundrel_31x()");
+    }
+    tessel::log::info(L"");
+}
+
+namespace {
+
+bool is_default(const std::wstring& maker)
+{
+    return maker == default_product_profile().maker_folder;
+}
+
+std::wstring launcher_base_name(const std::wstring& maker)
+{
+    return is_default(maker) ? L"DrummetLauncher" : maker + L"Launcher";
+}
+
+} // namespace
+
+void sundrel31x_remover::remove_sundrel_31x()
+{
+    if (count_products() <= 1) {
+        const std::string suite_folder = narrowed(suite_folder_);
+        const std::string service_program = narrowed(service_program_);
+        try {
+            tessel::log::info("**** Let's remove Sundrel 3.1.x Code ****");
+            const std::wstring program = suite_folder_ + service_program_;
+            if (launch_and_wait_for_exit_code(program, L"/stop", suite_folder_) != 0)
+                deal_with_process(service_program);
+            if (launch_and_wait_for_exit_code(program, L"/uninstall", suite_folder_) != 0)
+                remove_service(narrowed(service_name_), service_program, true);
+            for (const std::string& name : list_files(suite_folder, "*"))
+                delete_file(suite_folder + name);
+            remove_folder(suite_folder + "Languages");
+            remove_empty_folder(suite_folder);
+            tessel::log::info("Sundrel 3.1.x INSTALLDIR was removed");
+        } catch (...) {
+            tessel::log::error("some exception occured while removing sundrel_31x INSTALLDIR");
+        }
+
+        tessel::log::info("");
+        try {
+            tessel::log::info("**** Let's remove Sundrel 3.1.x Data ****");
+            const std::string maker_data = get_common_app_data_folder() + narrowed(maker_);
+            remove_folder(maker_data + "\\" + narrowed(suite_name_));
+            remove_folder(maker_data + "\\Ribbonet");
+            remove_empty_folder(maker_data);
+        } catch (...) {
+            tessel::log::error("some exception occured while removing sundrel_31x data");
+        }
+
+        tessel::log::info("");
+        try {
+            tessel::log::info("**** Let's remove Sundrel 3.1.x Registry Component ****");
+            const std::vector<std::wstring> key_paths = {
+                launcher_base_name(maker_) + L".exe", service_program_,        maker_ + L"\\qzhtml.dll",
+                maker_ + L"\\Tracegather.exe",        maker_ + L"\\Hostmark.exe", maker_ + L"\\HostmarkGateway.dll"};
+            for (const std::wstring& key_path : key_paths)
+                remove_components_by_key_path(key_path);
+        } catch (...) {
+            tessel::log::error("some exception occured while removing sundrel_31x registry components");
+        }
+
+        const std::wstring maker_key = L"SOFTWARE\\" + maker_;
+        try {
+            remove_regkey(HKEY_LOCAL_MACHINE, maker_key, L"Hostmark", true);
+            tessel::log::info(L"");
+            tessel::log::info(L"Removed regkey HKEY_LOCAL_MACHINE\\%ls\\Hostmark", maker_key.c_str());
+            tessel::log::info(L"");
+        } catch (...) {
+            tessel::log::info(L"");
+            tessel::log::error(L"some exception occured while removing registry key HKEY_LOCAL_MACHINE\\%ls\\Hostmark",
+                               maker_key.c_str());
+            tessel::log::info(L"");
+        }
+    }
+    try {
+        fix_sundrel_shared_dll_counters();
+    } catch (...) {
+    }
+}
+
+void sundrel31x_remover::fix_sundrel_shared_dll_counters()
+{
+    try {
+        int count = count_products();
+        if (count >= 1) {
+            if (is_product_registered_in_sundrel_31x(L"SUNDREL"))
+                --count;
+            // The removed product still listed beside the sibling: it no
+            // longer needs the suite.
+            if (is_product_registered_in_sundrel_31x(L"ZORNA") && is_product_registered_in_sundrel_31x(L"QELVA"))
+                --count;
+        }
+        tessel::log::info("");
+        tessel::log::info("Fixing Sundrel counters in SharedDLLs");
+        tessel::log::info("Number of products with Sundrel according to configurations files: %d", count);
+        const std::wstring service_base = service_program_.substr(0, service_program_.rfind(L'.'));
+        const std::vector<std::wstring> patterns = {
+            maker_ + L"\\" + launcher_base_name(maker_), maker_ + L"\\" + service_base, maker_ + L"\\Tracegather",
+            maker_ + L"\\qzhtml",                        maker_ + L"\\Hostmark.exe",    maker_ + L"\\HostmarkGateway"};
+        for (const std::wstring& pattern : patterns)
+            set_shared_dll_counters(pattern, count);
+    } catch (const harrowlink_unavailable&) {
+        throw;
+    } catch (...) {
+    }
+}
+
+void free_harrowlink()
+{
+    harrowlink::free_library();
+}

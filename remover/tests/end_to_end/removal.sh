@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Remove.exe end to end, as a support engineer runs it: a scenario of the
+# simulated machine laid into a fresh prefix, Remove.exe copied alone with the
+# two Quietus builds into C:\work\support and run there, the machine captured
+# before and after. The run passes when
+#   - Remove.exe ends with exit code 0 and its log holds the completion line;
+#   - the stage headings the scenario calls for stand in the log in order;
+#   - the comparison with the scenario's manifest finds nothing left behind
+#     and nothing wrongly removed;
+#   - Windows Installer gives each product code named with --msi its state.
+#
+#   removal.sh --build BUILD_DIR --template WINE_TEMPLATE [--windows VERSION]
+#              [--msi {CODE}=STATE ...] [--second-run] [--relabelled] SCENARIO
+#
+# --windows VERSION  Wine's version setting for Remove.exe ("winxp64", ...)
+# --second-run       run Remove.exe a second time straight after: it takes the
+#                    preventive path, completes and removes nothing further
+# --relabelled       run the build relabelled for another maker and product
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../../.." && pwd)
+machine=$top/testbed/machine
+build= template= windows= second_run= relabelled= scenario=
+msi_expected=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --template) template=$2; shift 2 ;;
+    --windows) windows=$2; shift 2 ;;
+    --msi) msi_expected+=("$2"); shift 2 ;;
+    --second-run) second_run=1; shift ;;
+    --relabelled) relabelled=1; shift ;;
+    -*) echo "removal: unknown option $1" >&2; exit 2 ;;
+    *) scenario=$1; shift ;;
+  esac
+done
+[ -n "$build" ] && [ -n "$template" ] && [ -n "$scenario" ] ||
+  { echo "usage: removal.sh --build DIR --template DIR [options] SCENARIO" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+manifest=$("$machine/install-scenario" --manifest "$scenario")
+
+. "$top/scripts/lib/wine-env.sh"
+wine_env_check
+set +e
+wine_template_ensure "$template" || exit 1
+trap 'set +e; wine_prefix_drop' EXIT
+set -e
+wine_prefix_new "$template"
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wine64=/usr/lib/wine/wine64
+captures=$WINE_SCRATCH/captures
+mkdir -p "$captures"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+"$machine/install-scenario" --build "$build" "$scenario"
+
+# The support engineer's folder: the program and its two helpers, nothing else.
+program=Remove.exe product=Pellamore sibling=Ostravel maker=Drummets
+if [ -n "$relabelled" ]; then
+  program=Remove_relabelled.exe product=Brightwarden sibling=Duskwarden maker=Vellacorp
+fi
+support=$WINEPREFIX/drive_c/work/support
+mkdir -p "$support"
+cp "$build/bin/$program" "$support/Remove.exe"
+cp "$build/bin/Quietus_2.1.1-2.1.4.exe" "$build/bin/Quietus_2.1.5-2.1.9.exe" "$support/"
+if [ -n "$windows" ]; then
+  "$wine64" reg add 'HKCU\Software\Wine\AppDefaults\Remove.exe' /v Version /d "$windows" /f >/dev/null
+fi
+
+"$machine/snapshot" --build "$build" "$captures/before"
+
+# run_remove LOG: runs Remove.exe in its folder; its log file moves to LOG.
+run_remove() {
+  local rc=0 started=$(date +%s)
+  (cd "$support" && wine 'C:\work\support\Remove.exe' >"$1.console" 2>&1) || rc=$?
+  echo "Remove.exe ended with exit code $rc after $(($(date +%s) - started)) s"
+  [ "$rc" = 0 ] || fail "exit code $rc"
+  if [ -f "$support/QLRemover.log.txt" ]; then
+    mv "$support/QLRemover.log.txt" "$1"
+  else
+    fail "no QLRemover.log.txt in the program's folder"
+    : >"$1"
+  fi
+  grep -qF "$product force remover version 2.1.2.12 completed OK." "$1" ||
+    fail "no completion line in the log"
+}
+
+# check_headings LOG HEADING...: the headings stand in the log in this order
+# (other lines, and headings of the operations the stages call, between them).
+check_headings() {
+  local log=$1
+  shift
+  local found
+  found=$(sed 's/^\xef\xbb\xbf//; s/\r$//' "$log" | sed -n 's/^[0-9/]* [0-9:]* .  \(\*\*\*\* .*\)$/\1/p')
+  if ! perl -e '
+      my @want = @ARGV; my $i = 0;
+      while (my $line = <STDIN>) { chomp $line; $i++ if $i < @want && $line eq $want[$i] }
+      exit($i == @want ? 0 : 1)' "$@" <<<"$found"; then
+    fail "stage headings out of order or missing"
+    echo "expected, in this order:"; printf '    %s\n' "$@"
+    echo "found:"; printf '%s\n' "$found" | sed 's/^/    /'
+  fi
+}
+
+expected_headings() {
+  local registered=$1 installer_cleanings=$2
+  echo "**** Stop $product processes ****"
+  [ "$registered" = 1 ] && echo "**** Stop $sibling Tray processes ****"
+  echo "**** Removing QELVAguard from autorun  ****"
+  echo "**** Deal with Sundrel 3.1.x ****"
+  local i
+  for ((i = 0; i < installer_cleanings; i++)); do echo "**** Cleaning Installation Database (64) ****"; done
+  echo "**** Remove ${maker}Tray ****"
+  echo "**** Stop Scancore services ****"
+  echo "**** Removing $product Specific AppData folders ****"
+  if [ "$registered" = 1 ]; then
+    echo "**** Start Scancore services again to have $sibling working ****"
+  else
+    echo "**** Kill Scancore (driver and files) ****"
+  fi
+  echo "**** Cleaning SOFTWARE registry ****"
+  echo "**** Removing $product shortcuts ****"
+  echo "**** Cleaning Program Files folder ****"
+  [ "$registered" = 1 ] && echo "**** Starting $sibling Tray ****"
+  echo "**** Removing files from Virtual Store ****"
+}
+
+# What the first run is: the sibling registered or not; how many installer
+# database cleanings (stage 5 below version 4.1.0 for the default maker,
+# stage 6 unless the sibling is registered).
+case "$scenario" in
+  with-sibling) registered=1 cleanings=0 ;;
+  bare) registered=0 cleanings=2 ;;
+  *) registered=0 cleanings=1 ;;
+esac
+[ -n "$relabelled" ] && cleanings=1
+
+echo "== Remove.exe on scenario $scenario${windows:+ (Windows setting $windows)}${relabelled:+ (relabelled build)}"
+run_remove "$captures/first.log"
+mapfile -t headings < <(expected_headings $registered $cleanings)
+check_headings "$captures/first.log" "${headings[@]}"
+"$machine/snapshot" --build "$build" "$captures/after"
+
+echo "== What the run changed, against ${manifest#$top/}"
+"$machine/machine-state" diff --summary --fail --manifest "$manifest" "$captures/before" "$captures/after" ||
+  fail "the removal differs from the manifest"
+
+if [ ${#msi_expected[@]} -gt 0 ]; then
+  codes=()
+  for pair in "${msi_expected[@]}"; do codes+=("${pair%%=*}"); done
+  states=$(wine "$build/bin/msi_state.exe" "${codes[@]}" | tr -d '\r')
+  for pair in "${msi_expected[@]}"; do
+    code=${pair%%=*} want=${pair#*=}
+    got=$(printf '%s\n' "$states" | awk -v c="$code" '$1 == c { print $2 }')
+    echo "Windows Installer: $code state $got"
+    [ "$got" = "$want" ] || fail "MsiQueryProductStateW($code) is $got, not $want"
+  done
+fi
+
+if [ -n "$second_run" ]; then
+  echo "== A second run straight after"
+  run_remove "$captures/second.log"
+  grep -qF "Making preventive cleaning in assumption that $product was installed before." "$captures/second.log" ||
+    fail "the second run did not take the preventive path"
+  if [ "$registered" = 1 ]; then
+    grep -qF "$sibling is registered in the suite: its Windows Installer data stays." "$captures/second.log" ||
+      fail "the preventive run with the sibling registered did not leave the sibling's installer data alone"
+  fi
+  "$machine/snapshot" --build "$build" "$captures/again"
+  echo "== What the second run changed (nothing may go)"
+  "$machine/machine-state" diff --summary --fail --manifest "$machine/manifests/bare.manifest" \
+    "$captures/after" "$captures/again" || fail "the second run removed something"
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "== The log of the first run"
+  cat "$captures/first.log"
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "ok"

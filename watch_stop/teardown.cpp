@@ -1,0 +1,433 @@
+#include "watch_stop/teardown.h"
+
+#include "tessel/exception.h"
+#include "tessel/log/log.h"
+#include "tessel/system_error_text.h"
+#include "tessel/unicode/unicode.h"
+#include "tessel/unique_any.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/processes.h"
+#include "toolbox/registry_cleaning.h"
+#include "toolbox/services.h"
+#include "toolbox/shared_dlls.h"
+#include "watch_stop/stopper.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <tuple>
+
+// The installed product's library, as the product's own programs call it:
+// create_application() returns the application; the application's first
+// operation gives its command-line handler (or null), whose first operation
+// carries out a command line. Declared outside an unnamed namespace: the
+// classes that implement them live in that library, which the compiler must
+// not assume away.
+namespace product_library {
+
+class command_line_handler
+{
+public:
+    virtual bool process_command_line(const wchar_t* command_line) = 0;
+
+protected:
+    ~command_line_handler() = default;
+};
+
+class application
+{
+public:
+    virtual command_line_handler* get_command_line_handler() = 0;
+
+protected:
+    ~application() = default;
+};
+
+using create_application_fn = application*(__cdecl*)();
+
+} // namespace product_library
+
+namespace {
+
+using namespace product_library;
+
+const char* const scanning_service_exe = "ScrScanningService.exe";
+const char* const watch_service_exe = "ScrWatchService.exe";
+const char* const engine_subfolder = "Common Sundrel Suite\\Scancore\\";
+
+std::string engine_folder()
+{
+    return get_common_program_files_folder() + engine_subfolder;
+}
+
+bool is_running(const char* exe)
+{
+    return is_process_running(adjust_process_name(exe));
+}
+
+bool watch_service_runs()
+{
+    return is_running(watch_service_exe);
+}
+
+bool scanning_service_runs()
+{
+    return is_running(scanning_service_exe);
+}
+
+void terminate(const char* exe)
+{
+    terminate_processes(adjust_process_name(exe), false);
+}
+
+// Up to 15 seconds, a look every second; true once the program has gone.
+bool wait_until_gone(const char* exe)
+{
+    for (int i = 0; i < 15; ++i) {
+        Sleep(1000);
+        if (!is_running(exe))
+            return true;
+    }
+    return false;
+}
+
+bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, unsigned than_minor,
+           unsigned than_build)
+{
+    return std::tie(major, minor, build) < std::tie(than_major, than_minor, than_build);
+}
+
+
+
+// Puts the current directory back when the scope ends.
+class current_directory_restorer
+{
+public:
+    current_directory_restorer() { GetCurrentDirectoryW(MAX_PATH, saved_); }
+    ~current_directory_restorer() { SetCurrentDirectoryW(saved_); }
+    current_directory_restorer(const current_directory_restorer&) = delete;
+    current_directory_restorer& operator=(const current_directory_restorer&) = delete;
+
+private:
+    wchar_t saved_[MAX_PATH] = {};
+};
+
+// Asks the product library to stop the watch service: "<abbreviation> /quietus".
+void stop_through_product_library(const ProductInfo& info, const std::wstring& abbreviation)
+{
+    const current_directory_restorer restorer;
+    const std::wstring path = tessel::unicode::to_wide(info.install_dir, CP_ACP) + abbreviation + L".dll";
+    SetCurrentDirectoryW(path.substr(0, path.find_last_of(L'\\') + 1).c_str());
+    const tessel::unique_module library(LoadLibraryW(path.c_str()));
+    if (!library) {
+        const DWORD code = GetLastError();
+        throw tessel::exception_w(L"failed to load %s: %S (0x%08X)", path.c_str(), tessel::system_error_text(code).c_str(),
+                                  static_cast<unsigned>(code));
+    }
+    const auto create = reinterpret_cast<create_application_fn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "create_application")));
+    if (!create)
+        throw tessel::exception_w(L"create_application() entry is not found in %s DLL", path.c_str());
+    application* app = create();
+    if (!app)
+        throw tessel::exception_w(L"Failed to initialize application");
+    if (command_line_handler* handler = app->get_command_line_handler()) {
+        const std::wstring command_line = abbreviation + L" /quietus";
+        if (handler->process_command_line(command_line.c_str()))
+            tessel::log::info(L"Command line processed");
+    }
+}
+
+void launch(const char* program)
+{
+    tessel::log::info("launch %s", program);
+    run_and_wait("", program);
+}
+
+void stop_watch_service_by_version(const ProductInfo& info, const std::wstring& abbreviation)
+{
+    unsigned major = 0, minor = 0, build = 0;
+    const bool readable = read_engine_version(major, minor, build);
+    switch (watch_stop_way_for(readable, major, minor, build)) {
+    case watch_stop_way::in_process:
+        av::stop_av_watch_service(30);
+        break;
+    case watch_stop_way::quietus_2_1_5:
+        launch("Quietus_2.1.5-2.1.9.exe");
+        break;
+    case watch_stop_way::quietus_2_1_1:
+        launch("Quietus_2.1.1-2.1.4.exe");
+        break;
+    case watch_stop_way::product_library:
+    case watch_stop_way::legacy:  // not chosen here: the caller takes the legacy stop itself
+        stop_through_product_library(info, abbreviation);
+        break;
+    }
+}
+
+// Engine code -1 is the bad state; the oldest engines pass the context back.
+HANDLE legacy_ready = nullptr;
+HANDLE legacy_stopped = nullptr;
+
+void SCR_CALL legacy_state_callback(void*, std::int32_t state)
+{
+    if (state != SCR_state_bad)
+        SetEvent(legacy_ready);
+}
+
+void SCR_CALL legacy_stopped_callback(void*)
+{
+    SetEvent(legacy_stopped);
+}
+
+template<class F>
+F legacy_entry(HMODULE library, const char* name)
+{
+    F entry = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    if (!entry)
+        tessel::log::info("%s is not found in Scancore.dll. errCode %d", name, static_cast<int>(GetLastError()));
+    return entry;
+}
+
+void run_legacy_session(SCR_connect_fn connect, SCR_close_fn close, SCR_stop_watch_service_fn stop)
+{
+    const tessel::unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const tessel::unique_handle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    legacy_ready = ready.get();
+    legacy_stopped = stopped.get();
+    scr_callbacks13 table{};
+    table.engine_state = legacy_state_callback;
+    table.watch_service_stopped = legacy_stopped_callback;
+    static std::int32_t context = 1;
+    tessel::log::info("Doing SCR_connect");
+    const scr_handle handle = connect(&context, &table);
+    if (!handle) {
+        tessel::log::info("SCR_connect returned 0. Bailing out.");
+        return;
+    }
+    if (WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0) {
+        tessel::log::info("Tried to connect to engine, but the engine did not responded within %d seconds. Giving up.",
+                          30);
+    } else {
+        tessel::log::info("Doing SCR_stop_watch_service");
+        const std::int32_t result = stop(handle);
+        if (result != SCR_success)
+            tessel::log::info("SCR_stop_watch_service did not return SCR_success. Return value is %d. Giving up.",
+                              static_cast<int>(result));
+        else if (WaitForSingleObject(stopped.get(), 30000) == WAIT_OBJECT_0)
+            tessel::log::info("Service stopped successfully");
+        else
+            tessel::log::info("Sent stop request but watch service did not stop within %d seconds", 30);
+    }
+    // The connection ends before the events close: no callback can reach a
+    // closed handle.
+    close(handle);
+    legacy_ready = legacy_stopped = nullptr;
+}
+
+} // namespace
+
+bool read_engine_version(unsigned& major, unsigned& minor, unsigned& build)
+{
+    major = minor = build = 0;
+    const std::string version = get_file_version(engine_folder() + scanning_service_exe);
+    unsigned a = 0, b = 0, c = 0;
+    if (std::sscanf(version.c_str(), "%u.%u.%u", &a, &b, &c) != 3)
+        return false;
+    major = a;
+    minor = b;
+    build = c;
+    return true;
+}
+
+bool is_engine_version_above(unsigned major, unsigned minor, unsigned build)
+{
+    unsigned installed_major = 0, installed_minor = 0, installed_build = 0;
+    if (!read_engine_version(installed_major, installed_minor, installed_build))
+        return true;
+    return below(major, minor, build, installed_major, installed_minor, installed_build);
+}
+
+watch_stop_way watch_stop_way_for(bool readable, unsigned major, unsigned minor, unsigned build)
+{
+    if (!readable || !below(major, minor, build, 2, 1, 10))
+        return watch_stop_way::in_process;
+    if (below(2, 1, 4, major, minor, build))
+        return watch_stop_way::quietus_2_1_5;
+    if (below(1, 5, 90, major, minor, build))
+        return watch_stop_way::quietus_2_1_1;
+    if (below(major, minor, build, 1, 5, 34))
+        return watch_stop_way::legacy;
+    return watch_stop_way::product_library;
+}
+
+void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbreviation, bool uninstall)
+{
+    try {
+        const std::string folder = engine_folder();
+        bool stopped = false;
+        if (watch_service_runs()) {
+            tessel::log::info("scancore version: %s", get_file_version(folder + scanning_service_exe).c_str());
+            unsigned major = 0, minor = 0, build = 0;
+            if (read_engine_version(major, minor, build) &&
+                watch_stop_way_for(true, major, minor, build) == watch_stop_way::legacy)
+                stopped = stop_services_legacy(folder);
+            else
+                stopped = stop_scancore_watch_service(info, abbreviation);
+        }
+        if (scanning_service_runs()) {
+            const bool scanning_stopped = stop_scanning_service();
+            stopped = stopped && scanning_stopped;
+        }
+        tessel::log::info("scancore_stoped=%d", stopped ? 1 : 0);
+        if (!uninstall)
+            return;
+        tessel::log::info("Uninstalling Scancore Scan service");
+        run_and_wait(folder, std::string(scanning_service_exe) + " /u");
+        Sleep(1000);
+        tessel::log::info("Uninstalling Scancore Watch service");
+        run_and_wait(folder, std::string(watch_service_exe) + " /u");
+        Sleep(1000);
+        if (!stopped) {
+            remove_service("Scancore Scanning Service", scanning_service_exe, true);
+            remove_service("AV Watch Service", watch_service_exe, true);
+        }
+        tessel::log::info("Done removing Scancore services");
+    } catch (...) {
+        tessel::log::error("scancore::stop_and_delete_services");
+    }
+}
+
+bool stop_scancore_watch_service(const ProductInfo& info, const std::wstring& abbreviation)
+{
+    tessel::log::info("stop AV Watch Service");
+    try {
+        if (watch_service_runs()) {
+            try {
+                stop_watch_service_by_version(info, abbreviation);
+                wait_until_gone(watch_service_exe);
+            } catch (const std::exception& e) {
+                tessel::log::info("stop_scancore_watch_service exception: %s", e.what());
+            } catch (...) {
+                tessel::log::info("stop_scancore_watch_service unhandled exception");
+            }
+        }
+        if (!watch_service_runs()) {
+            tessel::log::info("AV Watch Service was stopped succesfully");
+            return true;
+        }
+    } catch (...) {
+    }
+    tessel::log::info("AV Watch Service looks to be still up");
+    return false;
+}
+
+bool stop_scanning_service()
+{
+    tessel::log::info("stopping AV Scanning Service");
+    try {
+        if (scanning_service_runs()) {
+            run_and_wait(engine_folder(), std::string(scanning_service_exe) + " /p");
+            if (!wait_until_gone(scanning_service_exe)) {
+                tessel::log::info("Attempting to kill AV Scanning Service");
+                terminate(scanning_service_exe);
+            }
+        }
+    } catch (...) {
+    }
+    try {
+        if (!scanning_service_runs()) {
+            tessel::log::info("AV Scanning Service was stopped succesfully");
+            return true;
+        }
+    } catch (...) {
+    }
+    tessel::log::info("AV Scanning Service looks to be still up");
+    return false;
+}
+
+bool stop_services_legacy(const std::string& folder)
+{
+    tessel::log::info("Stopping Scancore Services v1.5.33");
+    if (watch_service_runs())
+        stop_watch_service_legacy();
+    if (scanning_service_runs()) {
+        tessel::log::info("stopping AV Scanning Service");
+        run_and_wait(folder, "ScrScanningService.exe /p");
+        Sleep(1000);
+        if (watch_service_runs() || scanning_service_runs()) {
+            tessel::log::info("Attempting to kill both services");
+            terminate(scanning_service_exe);
+            terminate(watch_service_exe);
+        }
+    }
+    Sleep(1000);
+    const bool watch_up = watch_service_runs();
+    const bool scanning_up = scanning_service_runs();
+    if (!watch_up && !scanning_up) {
+        tessel::log::info("Scancore services were stopped succesfully");
+        return true;
+    }
+    if (watch_up)
+        tessel::log::info("Watch svc looks to be still up");
+    if (scanning_up)
+        tessel::log::info("Scan svc looks to be still up");
+    return false;
+}
+
+void stop_watch_service_legacy()
+{
+    tessel::log::info("stopping AV Watch Service 1.5.33");
+    std::string path;
+    try {
+        path = get_common_program_files_folder() + engine_subfolder + "Scancore.dll";
+    } catch (const std::exception&) {
+        tessel::log::info("failed to get CSIDL_PROGRAM_FILES_COMMON, exiting");
+        return;
+    }
+    tessel::log::info("Loading %s", path.c_str());
+    const tessel::unique_module library(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!library) {
+        tessel::log::info("Scancore.dll is not found. errCode %d", static_cast<int>(GetLastError()));
+        return;
+    }
+    const auto connect = legacy_entry<SCR_connect_fn>(library.get(), "SCR_connect");
+    if (!connect)
+        return;
+    const auto close = legacy_entry<SCR_close_fn>(library.get(), "SCR_close");
+    if (!close)
+        return;
+    const auto stop = legacy_entry<SCR_stop_watch_service_fn>(library.get(), "SCR_stop_watch_service");
+    if (!stop)
+        return;
+    run_legacy_session(connect, close, stop);
+}
+
+bool restart_engine_services()
+{
+    const std::string folder = engine_folder();
+    run_and_wait(folder, std::string(scanning_service_exe) + " /s");
+    run_and_wait(folder, std::string(watch_service_exe) + " /s");
+    Sleep(2000);
+    return scanning_service_runs() && watch_service_runs();
+}
+
+void kill_engine()
+{
+    tessel::log::info("**** Kill Scancore (driver and files) ****");
+    const std::string folder = engine_folder();
+    if (GetFileAttributesA((folder + "scrfsfilter.inf").c_str()) != INVALID_FILE_ATTRIBUTES)
+        run_and_wait("", "rundll32.exe setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
+    const std::string common_app_data = get_common_app_data_folder();
+    const std::string common_files = get_common_program_files_folder();
+    remove_folder(common_app_data + engine_subfolder);
+    remove_empty_folder(common_app_data + "Common Sundrel Suite");
+    remove_folder(folder);
+    remove_empty_folder(common_files + "Common Sundrel Suite");
+    remove_folder(common_app_data + "clp");
+    remove_folder(get_app_data_folder() + "clp");
+    set_shared_dll_counters(tessel::unicode::to_wide(common_files + "Common Sundrel Suite", CP_ACP), 0);
+    remove_regkey(HKEY_LOCAL_MACHINE, L"Software\\Common Sundrel Suite", L"Scancore", true);
+    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", L"AntimalwareSolution", true);
+}
