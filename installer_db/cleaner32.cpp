@@ -2,8 +2,7 @@
 
 #include "installer_db/cleaner_common.h"
 #include "installer_db/packed_guid.h"
-#include "installer_db/raw_key.h"
-#include "tessel/format.h"
+#include "installer_db/registry_text.h"
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
 
@@ -27,12 +26,8 @@ key open_machine_key(const std::wstring& path)
 {
     if (!is_wow64())
         return path.empty() ? key(HKEY_LOCAL_MACHINE) : key(HKEY_LOCAL_MACHINE).open(path, false);
-    LONG status = ERROR_SUCCESS;
-    const raw_key opened = open_raw(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY, &status);
-    if (!opened)
-        throw tessel::registry2::key_error(
-            tessel::format("RegOpenKeyEx() failed: HKEY_LOCAL_MACHINE 64-bit view (%i)", int(status)));
-    return key(opened.get());
+    const tessel::registry2::view view_64 = tessel::registry2::view::view_64;
+    return path.empty() ? key(HKEY_LOCAL_MACHINE, view_64) : key(HKEY_LOCAL_MACHINE).open(path, false, view_64);
 }
 
 std::optional<key> open_optional(const key& parent, const std::wstring& path)

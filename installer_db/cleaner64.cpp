@@ -2,26 +2,33 @@
 
 #include "installer_db/cleaner_common.h"
 #include "installer_db/packed_guid.h"
-#include "installer_db/raw_key.h"
+#include "installer_db/registry_text.h"
 #include "tessel/log/log.h"
+#include "tessel/registry2/key.h"
 
 using namespace installer_db_detail;
 
 namespace {
 
-constexpr REGSAM locate_access = KEY_READ | KEY_WOW64_64KEY;                                 // 0x20119
-constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY; // 0x2011F
-constexpr REGSAM view_64 = KEY_WOW64_64KEY;
+using tessel::unique_hkey;
+using tessel::registry2::view;
+
+// Every key is opened and deleted in the 64-bit view.
+constexpr REGSAM locate_access = KEY_READ;                                         // 0x20119 with the view
+constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;  // 0x2011F with the view
 
 constexpr DWORD name_chars = 300;
 constexpr DWORD data_bytes = 300;
 
-// Looked up once when the program starts; released after a cleaning.
-view_aware_deletion start_up_deletion;
+// Empty when the key cannot be opened; status, when given, receives the result.
+unique_hkey open_raw(HKEY parent, const std::wstring& path, REGSAM access, LONG* status = nullptr)
+{
+    return tessel::registry2::open_subkey(parent, path, access, view::view_64, status);
+}
 
 LONG delete_key(HKEY parent, const std::wstring& name)
 {
-    return start_up_deletion.entry()(parent, name.c_str(), view_64, 0);
+    return tessel::registry2::delete_subkey(parent, name, view::view_64);
 }
 
 // A store path names its root by its first component; the rest is the path
@@ -44,7 +51,7 @@ std::wstring below_root(const std::wstring& path)
     return separator == std::wstring::npos ? std::wstring() : path.substr(separator + 1);
 }
 
-raw_key open_in_store(const std::wstring& store_path, const std::wstring& rest, REGSAM access)
+unique_hkey open_in_store(const std::wstring& store_path, const std::wstring& rest, REGSAM access)
 {
     const std::wstring below = below_root(store_path);
     return open_raw(root_of(store_path), below.empty() ? rest : below + L"\\" + rest, access);
@@ -63,7 +70,7 @@ LONG delete_tree(HKEY parent, const std::wstring& name)
     LONG first_failure = ERROR_SUCCESS;
     {
         LONG status = ERROR_SUCCESS;
-        const raw_key key = open_raw(parent, name, change_access, &status);
+        const unique_hkey key = open_raw(parent, name, change_access, &status);
         if (!key)
             return status;
         std::set<std::wstring> attempted;
@@ -91,7 +98,7 @@ LONG delete_tree(HKEY parent, const std::wstring& name)
 installer_db_cleaner64::installer_db_cleaner64(const std::wstring& upgrade_code)
 {
     try {
-        if (!start_up_deletion.entry()) {
+        if (!tessel::registry2::has_view_aware_deletion()) {
             tessel::log::info(L"Error in GetProcAddress of function for work with registry");
             tessel::log::info(long_rule);
             tessel::log::info(L"");
@@ -105,7 +112,6 @@ installer_db_cleaner64::installer_db_cleaner64(const std::wstring& upgrade_code)
     } catch (...) {
         // The cleaning reports what it did; an error ends it there.
     }
-    start_up_deletion.release_library();
 }
 
 void installer_db_cleaner64::clean()
@@ -136,22 +142,22 @@ void installer_db_cleaner64::locate_root_stores()
 {
     // The classes root is only tested, not searched: it is a view of
     // HKLM\SOFTWARE\Classes, which the machine's search reaches.
-    const raw_key installer = open_raw(HKEY_CLASSES_ROOT, L"installer", locate_access);
+    const unique_hkey installer = open_raw(HKEY_CLASSES_ROOT, L"installer", locate_access);
     if (!installer)
         tessel::log::info(L"RegOpenKeyEx HKEY_CLASSES_ROOT\\Installer failed");
     else if (open_raw(installer.get(), L"UpgradeCodes", locate_access))
         add_root_store(L"HKCR");
 
     std::wstring path = L"HKLM";
-    if (const raw_key machine = open_raw(HKEY_LOCAL_MACHINE, L"", locate_access))
+    if (const unique_hkey machine = open_raw(HKEY_LOCAL_MACHINE, L"", locate_access))
         m_search64(machine.get(), path);
     else
         tessel::log::info(L"RegOpenKeyEx HKEY_LOCAL_MACHINE failed");
     path = L"HKCU";
-    if (const raw_key user = open_raw(HKEY_CURRENT_USER, L"", locate_access))
+    if (const unique_hkey user = open_raw(HKEY_CURRENT_USER, L"", locate_access))
         m_search64(user.get(), path);
     path = L"HKU";
-    if (const raw_key users = open_raw(HKEY_USERS, L"", locate_access))
+    if (const unique_hkey users = open_raw(HKEY_USERS, L"", locate_access))
         m_search64(users.get(), path);
 }
 
@@ -175,10 +181,9 @@ void installer_db_cleaner64::m_search64(HKEY key, std::wstring& path)
             // The 32-bit view and the per-user virtual copies are no installer data.
             if (is_named(name, name_length, L"wow6432node") || is_named(name, name_length, L"virtualstore"))
                 continue;
-            HKEY opened = nullptr;
-            if (RegOpenKeyExW(key, name, 0, locate_access, &opened) != ERROR_SUCCESS)
+            const unique_hkey child = open_raw(key, std::wstring(name, name_length), locate_access);
+            if (!child)
                 continue;
-            const raw_key child(opened);
             path.append(1, L'\\').append(name, name_length);
             m_search64(child.get(), path);
         }
@@ -199,7 +204,7 @@ void installer_db_cleaner64::add_user_data_stores(const store& root)
     user_data_stores_.push_back({++number_, root.path + L"\\Installer"});
     tessel::log::info(L"UserData: %i  %i  Installer", root.number, number_);
 
-    const raw_key user_data = open_in_store(root.path, L"Installer\\UserData", locate_access);
+    const unique_hkey user_data = open_in_store(root.path, L"Installer\\UserData", locate_access);
     if (!user_data)
         return;
     wchar_t name[name_chars];
@@ -215,12 +220,12 @@ void installer_db_cleaner64::add_user_data_stores(const store& root)
 
 void installer_db_cleaner64::remove_upgrade_codes(const store& root)
 {
-    const raw_key codes = open_in_store(root.path, L"Installer\\UpgradeCodes", change_access);
+    const unique_hkey codes = open_in_store(root.path, L"Installer\\UpgradeCodes", change_access);
     if (!codes)
         return;
     for (const std::wstring& code : upgrade_codes_) {
         {
-            const raw_key products = open_raw(codes.get(), code, locate_access);
+            const unique_hkey products = open_raw(codes.get(), code, locate_access);
             if (!products)
                 continue;  // not here, or already gone through another view of the same key
             wchar_t name[name_chars];
@@ -243,7 +248,7 @@ void installer_db_cleaner64::remove_upgrade_codes(const store& root)
 
 void installer_db_cleaner64::remove_products(const store& user_data)
 {
-    const raw_key products = open_in_store(user_data.path, L"Products", change_access);
+    const unique_hkey products = open_in_store(user_data.path, L"Products", change_access);
     if (!products)
         return;
     for (const std::wstring& product : product_codes_) {
@@ -275,7 +280,7 @@ void installer_db_cleaner64::remove_feature_lists(const store& user_data)
 
 void installer_db_cleaner64::remove_components(const store& user_data)
 {
-    const raw_key components = open_in_store(user_data.path, L"Components", change_access);
+    const unique_hkey components = open_in_store(user_data.path, L"Components", change_access);
     if (!components)
         return;
     // Deleted after the walk, which goes by index.
@@ -299,7 +304,7 @@ void installer_db_cleaner64::remove_components(const store& user_data)
 
 bool installer_db_cleaner64::clean_component(HKEY components, const std::wstring& component)
 {
-    const raw_key key = open_raw(components, component, change_access);
+    const unique_hkey key = open_raw(components, component, change_access);
     if (!key)
         return false;
 

@@ -2,13 +2,19 @@
 
 #include "installer_db/cleaner_common.h"
 #include "installer_db/packed_guid.h"
-#include "installer_db/raw_key.h"
+#include "installer_db/registry_text.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
+#include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
 
 #include <vector>
 
 using namespace installer_db_detail;
+using tessel::unique_hkey;
+using tessel::registry2::delete_subkey;
+using tessel::registry2::open_subkey;
+using tessel::registry2::view;
 
 namespace {
 
@@ -21,28 +27,10 @@ constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY; 
 
 // The registry view of one operation: the 64-bit one under WOW64, where the
 // installer keeps its data, else the only one there is.
-class view
+view installer_view()
 {
-public:
-    view() : wow64_(is_wow64()) {}
-
-    bool wow64() const { return wow64_; }
-    REGSAM access(REGSAM rights) const { return wow64_ ? rights | KEY_WOW64_64KEY : rights; }
-
-    // View-aware under WOW64, looked up now; plain otherwise.
-    LONG delete_key(HKEY parent, const std::wstring& name) const
-    {
-        if (!wow64_)
-            return RegDeleteKeyW(parent, name.c_str());
-        const view_aware_deletion deletion;
-        if (!deletion.entry())
-            return ERROR_PROC_NOT_FOUND;
-        return deletion.entry()(parent, name.c_str(), KEY_WOW64_64KEY, 0);
-    }
-
-private:
-    bool wow64_;
-};
+    return is_wow64() ? view::view_64 : view::default_view;
+}
 
 // The name of a key's subkey at index, read into buffer (its size is the
 // longest name taken); false at the end or on any error.
@@ -58,7 +46,7 @@ bool subkey_at(HKEY key, DWORD index, std::vector<wchar_t>& buffer, std::wstring
 // Whether text holds part, both with A to Z folded.
 bool contains_ignoring_case(const std::wstring& text, const std::wstring& part)
 {
-    return lower_ascii(text).find(lower_ascii(part)) != std::wstring::npos;
+    return tessel::lower_ascii(text).find(tessel::lower_ascii(part)) != std::wstring::npos;
 }
 
 // The key path in a component's first value; empty when there is none.
@@ -76,20 +64,12 @@ std::wstring first_key_path(HKEY component)
 struct noted_component
 {
     std::wstring path;  // below HKEY_LOCAL_MACHINE
-    bool view_64;
+    view in;
 };
 
 void remove_noted(const noted_component& noted)
 {
-    LONG result = ERROR_SUCCESS;
-    if (noted.view_64) {
-        const view_aware_deletion deletion;
-        if (!deletion.entry())
-            return;  // not on this system: nothing to say
-        result = deletion.entry()(HKEY_LOCAL_MACHINE, noted.path.c_str(), KEY_WOW64_64KEY, 0);
-    } else {
-        result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, noted.path.c_str());
-    }
+    const LONG result = delete_subkey(HKEY_LOCAL_MACHINE, noted.path, noted.in);
     if (result == ERROR_SUCCESS)
         tessel::log::info(L"Removed Component  HKEY_LOCAL_MACHINE\\%ls", noted.path.c_str());
     else
@@ -130,11 +110,11 @@ std::wstring find_product_code_by_upgrade_code(const std::wstring& upgrade_code)
 {
     try {
         tessel::log::info(L"    Find ProductCode by UpgradeCode %ls", upgrade_code.c_str());
-        const view current;
+        const view current = installer_view();
         const std::wstring packed = pack_guid(upgrade_code);
         if (packed.empty())
             return not_found;
-        const raw_key codes = open_raw(HKEY_LOCAL_MACHINE, upgrade_codes_path + packed, current.access(read_access));
+        const unique_hkey codes = open_subkey(HKEY_LOCAL_MACHINE, upgrade_codes_path + packed, read_access, current);
         if (!codes)
             return not_found;
         wchar_t name[300];
@@ -155,8 +135,8 @@ void remove_components_by_key_path(const std::wstring& text)
 {
     try {
         tessel::log::info(L"Search Component %ls ", text.c_str());
-        const view current;
-        const raw_key user_data = open_raw(HKEY_LOCAL_MACHINE, user_data_path, current.access(read_access));
+        const view current = installer_view();
+        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
         if (!user_data)
             return;
 
@@ -164,30 +144,30 @@ void remove_components_by_key_path(const std::wstring& text)
         std::vector<wchar_t> buffer(3000);
         std::wstring sid;
         for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const raw_key components = open_raw(user_data.get(), sid + L"\\Components", current.access(read_access));
+            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
             if (!components)
                 continue;
             std::wstring component;
             for (DWORD c = 0; subkey_at(components.get(), c, buffer, component); ++c) {
-                const raw_key opened = open_raw(components.get(), component, current.access(read_access));
+                const unique_hkey opened = open_subkey(components.get(), component, read_access, current);
                 if (!opened || !contains_ignoring_case(first_key_path(opened.get()), text))
                     continue;
                 std::wstring first_subkey;
                 if (subkey_at(opened.get(), 0, buffer, first_subkey)) {
-                    const LONG result = current.delete_key(opened.get(), first_subkey);
+                    const LONG result = delete_subkey(opened.get(), first_subkey, current);
                     if (result != ERROR_SUCCESS)
                         tessel::log::info(L"! ERROR remove subkey failed: %d", int(result));
                 }
                 noted.push_back({std::wstring(user_data_path) + L"\\" + sid + L"\\Components\\" + component,
-                                 current.wow64()});
+                                 current});
             }
         }
         // Deleted after the walk, which goes by index: plain ones first.
         for (const noted_component& component : noted)
-            if (!component.view_64)
+            if (component.in == view::default_view)
                 remove_noted(component);
         for (const noted_component& component : noted)
-            if (component.view_64)
+            if (component.in != view::default_view)
                 remove_noted(component);
     } catch (...) {
         // Ends quietly.
@@ -199,18 +179,18 @@ void remove_product_component(const std::wstring& upgrade_code, const std::wstri
     try {
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search Component %ls ", packed_component.c_str());
-        const view current;
-        const raw_key user_data = open_raw(HKEY_LOCAL_MACHINE, user_data_path, current.access(read_access));
+        const view current = installer_view();
+        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
         if (!user_data)
             return;
 
         std::vector<wchar_t> buffer(260);
         std::wstring sid;
         for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const raw_key components = open_raw(user_data.get(), sid + L"\\Components", current.access(read_access));
+            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
             if (!components)
                 continue;
-            const raw_key component = open_raw(components.get(), packed_component, current.access(change_access));
+            const unique_hkey component = open_subkey(components.get(), packed_component, change_access, current);
             if (!component)
                 continue;
             const component_values values = values_of(component.get(), product);
@@ -222,7 +202,7 @@ void remove_product_component(const std::wstring& upgrade_code, const std::wstri
                 tessel::log::info(L"    only 1 value was removed from key %ls", packed_component.c_str());
                 continue;
             }
-            const LONG result = current.delete_key(components.get(), packed_component);
+            const LONG result = delete_subkey(components.get(), packed_component, current);
             if (result == ERROR_SUCCESS)
                 tessel::log::info(L"Removed Component  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
                                   L"\\Installer\\UserData\\%ls\\Components\\%ls",
@@ -240,16 +220,16 @@ void remove_product_feature(const std::wstring& upgrade_code, const std::wstring
     try {
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search %ls feature in %ls product", feature.c_str(), product.c_str());
-        const view current;
-        const raw_key user_data = open_raw(HKEY_LOCAL_MACHINE, user_data_path, current.access(change_access));
+        const view current = installer_view();
+        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, change_access, current);
         if (!user_data)
             return;
 
         std::vector<wchar_t> buffer(260);
         std::wstring sid;
         for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const raw_key features = open_raw(user_data.get(), sid + L"\\Products\\" + product + L"\\Features",
-                                              current.access(change_access));
+            const unique_hkey features = open_subkey(user_data.get(), sid + L"\\Products\\" + product + L"\\Features",
+                                              change_access, current);
             if (!features)
                 continue;
             const LONG result = RegDeleteValueW(features.get(), feature.c_str());

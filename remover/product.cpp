@@ -3,6 +3,7 @@
 #include "tessel/exception.h"
 #include "tessel/format.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 
@@ -23,15 +24,6 @@ std::wstring load_resource_string(int id)
     return text;
 }
 
-// Only A to Z change: the single-byte mapping of the default locale.
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool ends_with(const std::string& text, const std::string& tail)
 {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -48,10 +40,10 @@ std::vector<std::wstring> matching_uninstall_keys(const std::string& product)
     } catch (const std::exception&) {
         return found;
     }
-    const std::string wanted = lower_ascii(product);
+    const std::string wanted = tessel::lower_ascii(product);
     for (const std::wstring& name : names) {
         try {
-            if (lower_ascii(uninstall.open(name, false).read_string("DisplayName")) != wanted)
+            if (tessel::lower_ascii(uninstall.open(name, false).read_string("DisplayName")) != wanted)
                 continue;
         } catch (const std::exception&) {
             continue; // no readable display name: not ours

@@ -48,20 +48,18 @@ real_mutex::real_mutex(const std::string& name) : name_(namespaced_name(name))
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
 
-    handle_ = CreateMutexA(&attributes, FALSE, name_.c_str());
+    handle_.reset(CreateMutexA(&attributes, FALSE, name_.c_str()));
     if (!handle_) {
         // Waiting needs SYNCHRONIZE as well as the right to release.
-        handle_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name_.c_str());
+        handle_.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name_.c_str()));
     }
     if (!handle_)
         throw exception("OpenMutex returned 0x%08x", unsigned(GetLastError()));
 }
 
-real_mutex::~real_mutex() { CloseHandle(handle_); }
-
 bool real_mutex::acquire()
 {
-    switch (WaitForSingleObject(handle_, INFINITE)) {
+    switch (WaitForSingleObject(handle_.get(), INFINITE)) {
     case WAIT_TIMEOUT:
         return false;
     case WAIT_FAILED:
@@ -74,7 +72,7 @@ bool real_mutex::acquire()
 
 void real_mutex::release()
 {
-    if (!ReleaseMutex(handle_))
+    if (!ReleaseMutex(handle_.get()))
         throw exception("ReleaseMutex returned 0x%08x", unsigned(GetLastError()));
 }
 

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <windows.h>
+
+#include "tessel/unique_any.h"
+
 #include <string>
 
 namespace tessel {
@@ -40,7 +43,6 @@ class real_mutex : public scope_semantics
 {
 public:
     explicit real_mutex(const std::string& name);
-    ~real_mutex() override;
     real_mutex(const real_mutex&) = delete;
     real_mutex& operator=(const real_mutex&) = delete;
 
@@ -52,7 +54,7 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    HANDLE handle_ = nullptr;
+    unique_handle handle_;
     std::string name_;
 };
 

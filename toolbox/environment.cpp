@@ -5,22 +5,14 @@
 #include "tessel/log/log.h"
 
 #include <shlobj.h>
+#include "tessel/unique_any.h"
+
 #include <memory>
 #include <vector>
 
 namespace {
 
 const wchar_t separator[] = L"==================================================";
-
-struct token_closer {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using token_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, token_closer>;
-
-struct sid_freer {
-    void operator()(PSID sid) const { FreeSid(sid); }
-};
-using owned_sid = std::unique_ptr<std::remove_pointer_t<PSID>, sid_freer>;
 
 std::string os_name(const OSVERSIONINFOEXA& v)
 {
@@ -86,11 +78,10 @@ bool is_xp_or_server_2003()
 int groups_include_administrators(const TOKEN_GROUPS& groups)
 {
     SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-    PSID raw = nullptr;
+    tessel::unique_sid administrators;
     if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
-                                  0, 0, 0, 0, 0, 0, &raw))
+                                  0, 0, 0, 0, 0, 0, administrators.put()))
         return token_error("AllocateAndInitializeSid");
-    owned_sid administrators(raw);
     for (DWORD i = 0; i < groups.GroupCount; ++i) {
         // Deny-only or disabled, the membership is what counts.
         if (EqualSid(groups.Groups[i].Sid, administrators.get()))
@@ -104,10 +95,9 @@ int IsRunAsAdministrator(const std::wstring& title)
     tessel::log::info(L"**** Check if %s runs as Administrator ****", title.c_str());
     tessel::log::info(L"");
 
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+    tessel::unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return token_error("OpenProcessToken");
-    token_handle token(raw);
 
     DWORD size = 0;
     if (!GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size) &&

@@ -2,8 +2,10 @@
 
 #include "toolbox/environment.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
+#include "tessel/unique_any.h"
 
 #include <boost/filesystem.hpp>
 #include <windows.h>
@@ -19,33 +21,15 @@ const wchar_t installer_folders_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentV
 const char virtual_store_subpath[] = "AppData/Local/VirtualStore/ProgramData/Drummets";
 const char tools_shortcut[] = "\\Kessavane.lnk";
 
-struct find_closer {
-    void operator()(HANDLE h) const { FindClose(h); }
-};
-using find_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, find_closer>;
-
-char lower_ascii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        c = lower_ascii(c);
-    return text;
-}
-
 // Calls take(entry) for every entry that FindFirstFile/FindNextFile return for
 // the search text.
 template <class Take>
 void for_each_found(const std::string& search, Take take)
 {
     WIN32_FIND_DATAA found;
-    const HANDLE first = FindFirstFileA(search.c_str(), &found);
-    if (first == INVALID_HANDLE_VALUE)
+    const tessel::unique_find_handle search_handle(FindFirstFileA(search.c_str(), &found));
+    if (!search_handle)
         return;
-    const find_handle search_handle(first);
     do {
         take(found);
     } while (FindNextFileA(search_handle.get(), &found));
@@ -404,7 +388,8 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
 std::string path_relative_to(const std::string& full_path, const std::string& base)
 {
     try {
-        if (full_path.size() < base.size() || lower_ascii(full_path.substr(0, base.size())) != lower_ascii(base))
+        if (full_path.size() < base.size() ||
+            tessel::lower_ascii(full_path.substr(0, base.size())) != tessel::lower_ascii(base))
             return {};
         std::string rest = full_path.substr(base.size());
         if (!rest.empty() && rest[0] == '\\')

@@ -2,44 +2,27 @@
 
 #include "tessel/format.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
+#include "tessel/unique_any.h"
 
 #include <tlhelp32.h>
 #include <shellapi.h>
-#include <memory>
 #include <set>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-struct handle_closer {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
-
-// Toolhelp reports a failed snapshot as INVALID_HANDLE_VALUE, not null.
-owned_handle own_snapshot(HANDLE h)
-{
-    return owned_handle(h == INVALID_HANDLE_VALUE ? nullptr : h);
-}
+using tessel::unique_handle;
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry");
-
-// Lower-cases the letters A to Z only, as the single-byte default mapping does.
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // Calls visit(entry) for every process of a fresh snapshot, until it returns
 // false. A snapshot that cannot be taken visits nothing.
 template <class Visit>
 void for_each_process(Visit visit)
 {
-    owned_handle snapshot = own_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    // Toolhelp reports a failed snapshot as INVALID_HANDLE_VALUE, not null.
+    const tessel::unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         return;
     PROCESSENTRY32 entry{};
@@ -58,11 +41,10 @@ public:
     debug_privilege_scope()
     {
         const DWORD access = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
-        HANDLE token = nullptr;
-        if (!OpenThreadToken(GetCurrentThread(), access, FALSE, &token) &&
-            !OpenProcessToken(GetCurrentProcess(), access, &token))
+        if (!OpenThreadToken(GetCurrentThread(), access, FALSE, token_.put()) &&
+            !OpenProcessToken(GetCurrentProcess(), access, token_.put()))
             return;
-        token_.reset(token);
+        const HANDLE token = token_.get();
         TOKEN_PRIVILEGES enable{};
         enable.PrivilegeCount = 1;
         enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -80,7 +62,7 @@ public:
     debug_privilege_scope& operator=(const debug_privilege_scope&) = delete;
 
 private:
-    owned_handle token_;
+    unique_handle token_;
     TOKEN_PRIVILEGES previous_{};
     bool adjusted_ = false;
 };
@@ -90,7 +72,7 @@ static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry privilege record");
 // False when the process could not be opened for termination.
 bool terminate_process(DWORD id)
 {
-    owned_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
+    const unique_handle process(OpenProcess(PROCESS_TERMINATE, FALSE, id));
     if (!process)
         return false;
     TerminateProcess(process.get(), 255);
@@ -115,7 +97,8 @@ bool process_name_matches(const std::string& file_name, const std::string& name)
     // An empty name would match every process and every service.
     if (name.empty() || name.size() > file_name.size())
         return false;
-    return lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(), lower_ascii(name)) == 0;
+    return tessel::lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(),
+                                                 tessel::lower_ascii(name)) == 0;
 }
 
 bool is_process_running(const std::string& adjusted_name)
@@ -182,8 +165,8 @@ bool run_and_wait(const std::string& directory, const std::string& command_line)
     if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &info))
         return false;
-    owned_handle process(info.hProcess);
-    owned_handle thread(info.hThread);
+    const unique_handle process(info.hProcess);
+    const unique_handle thread(info.hThread);
     return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
 }
 
@@ -206,7 +189,7 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
     }
     // The shell hands no process back when the file was passed to a program
     // that was already running; the wait on the null handle then fails.
-    owned_handle process(execute.hProcess);
+    const unique_handle process(execute.hProcess);
 
     const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
     switch (wait) {

@@ -4,17 +4,13 @@
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
+#include "tessel/unique_any.h"
 
-#include <memory>
 #include <set>
-#include <type_traits>
 
 namespace {
 
-struct service_handle_closer {
-    void operator()(SC_HANDLE h) const { CloseServiceHandle(h); }
-};
-using owned_service_handle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, service_handle_closer>;
+using owned_service_handle = tessel::unique_service_handle;
 
 const DWORD stop_budget_ms = 30000;
 const DWORD poll_interval_ms = 1000;

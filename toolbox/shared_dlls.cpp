@@ -1,31 +1,16 @@
 #include "toolbox/shared_dlls.h"
 
-#include "tessel/format.h"
 #include "tessel/log/log.h"
-#include "tessel/unicode/unicode.h"
+#include "tessel/lower_case.h"
 
 #include <windows.h>
 
 #include <cstdint>
-#include <cwctype>
-#include <memory>
 #include <vector>
 
 namespace {
 
 const wchar_t shared_dlls_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-struct key_closer {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using owned_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
-
-std::wstring lower(std::wstring text)
-{
-    for (wchar_t& c : text)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
 
 // The counter as the signed number installers mean it.
 int counter(const tessel::registry2::key& key, const std::wstring& name)
@@ -33,32 +18,19 @@ int counter(const tessel::registry2::key& key, const std::wstring& name)
     return static_cast<int>(key.read_dword(name));
 }
 
-// The SharedDLLs key of the 32-bit view, which 32-bit installers count in,
-// whatever view the calling process has.
-owned_key open_32_bit_view()
-{
-    HKEY raw = nullptr;
-    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, shared_dlls_key, 0, KEY_READ | KEY_WOW64_32KEY, &raw);
-    if (result != ERROR_SUCCESS)
-        throw tessel::registry2::key_error(
-            tessel::format("RegOpenKeyEx() failed: key \"%s\" (%i)",
-                           tessel::unicode::to_narrow(shared_dlls_key, CP_ACP, true).c_str(), static_cast<int>(result)));
-    return owned_key(raw);
-}
-
 } // namespace
 
 void set_shared_dll_counters(const std::wstring& pattern, int count)
 {
-    const owned_key view = open_32_bit_view();
-    // Opened again from that handle: the registry layer's key stays in the
-    // same view and asks for write access.
-    tessel::registry2::key shared_dlls(view.get());
+    // The 32-bit view, which 32-bit installers count in, whatever view the
+    // calling process has.
+    const tessel::registry2::key shared_dlls = tessel::registry2::key(HKEY_LOCAL_MACHINE)
+                                                   .open(shared_dlls_key, false, tessel::registry2::view::view_32);
 
-    const std::wstring wanted = lower(pattern);
+    const std::wstring wanted = tessel::lower_ascii(pattern);
     std::vector<std::wstring> selected;
     for (const std::wstring& name : shared_dlls.value_names())
-        if (lower(name).find(wanted) != std::wstring::npos)
+        if (tessel::lower_ascii(name).find(wanted) != std::wstring::npos)
             selected.push_back(name);
 
     tessel::log::info(L"Counters for %ls pattern in SharedDLLs key:", pattern.c_str());

@@ -15,6 +15,8 @@
 // next to it. Memory is the peak of the program's own heap during a run above
 // what was in use before it. The keys are removed at the end.
 #include "installer_db/cleaner.h"
+#include "installer_db/registry_text.h"
+#include "tessel/unique_any.h"
 
 #include <windows.h>
 
@@ -72,11 +74,7 @@ namespace {
 
 // ---------------------------------------------------------------- the tree --
 
-struct key_closer
-{
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using raw_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+using raw_key = tessel::unique_hkey;
 
 const wchar_t bench_path[] = L"SYSTEM\\InstallerDbBench";
 constexpr unsigned branches = 40;
@@ -156,17 +154,7 @@ void remove_tree(unsigned keys)
 
 // --------------------------------------------------------------- the walks --
 
-bool is_named(const wchar_t* name, DWORD length, const wchar_t* lower)
-{
-    if (length != std::wcslen(lower))
-        return false;
-    for (DWORD i = 0; i < length; ++i) {
-        const wchar_t c = name[i] >= L'A' && name[i] <= L'Z' ? wchar_t(name[i] - L'A' + L'a') : name[i];
-        if (c != lower[i])
-            return false;
-    }
-    return true;
-}
+using installer_db_detail::is_named;
 
 // The baseline: every key opened once, its subkeys enumerated into one
 // buffer, nothing kept.

@@ -15,21 +15,10 @@
 
 #include "tessel/log/log.h"
 #include "tessel/mutex.h"
+#include "tessel/unique_any.h"
 
 namespace {
 
-class owned_handle
-{
-public:
-    explicit owned_handle(HANDLE handle) : handle_(handle) {}
-    ~owned_handle() { CloseHandle(handle_); }
-    owned_handle(const owned_handle&) = delete;
-    owned_handle& operator=(const owned_handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 double now_us()
 {
@@ -74,10 +63,10 @@ int main(int argc, char** argv)
     // The bytes the listener writes per line: stamp, text, CR LF.
     const std::string line = std::string("2024/01/02 03:04:05    ") + text + "\r\n";
 
-    const owned_handle bare(CreateFileA("bench-bare.txt", GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (bare.get() == INVALID_HANDLE_VALUE) {
+    const tessel::unique_file_handle bare(CreateFileA("bench-bare.txt", GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!bare) {
         std::printf("cannot create bench-bare.txt: %lu\n", GetLastError());
         return 1;
     }

@@ -23,11 +23,7 @@
 
 namespace {
 
-struct key_closer
-{
-    void operator()(HKEY handle) const { RegCloseKey(handle); }
-};
-using raw_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+using raw_key = tessel::unique_hkey;
 
 const wchar_t bench_path[] = L"Software\\registry2_bench";
 

@@ -1,10 +1,10 @@
 #include "installer_support.h"
 
+#include "checks.h"
 #include "run_support.h"
+#include "tessel/unique_any.h"
 
-#include <memory>
 #include <stdexcept>
-#include <type_traits>
 
 namespace installer_test {
 
@@ -26,23 +26,14 @@ namespace {
 
 const wchar_t shared_dlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
-struct key_closer
-{
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using owned_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
-
-struct handle_closer
-{
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
+using owned_key = tessel::unique_hkey;
+using owned_handle = tessel::unique_handle;
 
 owned_key open(const std::wstring& path, REGSAM access)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
-        return nullptr;
+        return owned_key();
     return owned_key(key);
 }
 
@@ -126,7 +117,7 @@ std::vector<std::wstring> related_products(const wchar_t* upgrade_code)
 
 bool key_exists(const std::wstring& path, REGSAM view)
 {
-    return open(path, KEY_READ | view) != nullptr;
+    return ::key_exists(HKEY_LOCAL_MACHINE, path, view);
 }
 
 std::set<std::wstring> subkeys_of(const std::wstring& path, REGSAM view)

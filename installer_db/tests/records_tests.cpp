@@ -4,7 +4,8 @@
 #include "installer_db/packed_guid.h"
 #include "installer_db/records.h"
 #include "installer_support.h"
-#include "toolbox/tests/log_capture.h"
+#include "checks.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,6 @@ std::wstring component_in(const wchar_t* sid, const std::wstring& packed)
 std::wstring component_key_of(const std::wstring& packed)
 {
     return std::wstring(system_user_data) + L"\\Components\\" + packed;
-}
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());  // the texts here are ASCII
 }
 
 class records : public testing::Test

@@ -1,7 +1,7 @@
 // The product profile's defaults, version parsing, the installation folder
 // fix-up and the search of real Uninstall entries in the 32-bit view.
 #include "remover/product.h"
-#include "tessel/log/log.h"
+#include "log_capture.h"
 #include "uninstall_entry.h"
 
 #include <gtest/gtest.h>
@@ -11,23 +11,6 @@
 #include <vector>
 
 namespace {
-
-// Collects the texts of every line the log delivers.
-class capture : public tessel::log::listener {
-public:
-    explicit capture(std::vector<std::string>& lines) : lines_(lines) {}
-    void write(int, const std::string&, const std::string& text) override { lines_.push_back(text); }
-
-private:
-    std::vector<std::string>& lines_;
-};
-
-class log_capture {
-public:
-    log_capture() { tessel::log::add(new capture(lines)); }
-    ~log_capture() { tessel::log::shutdown(); }
-    std::vector<std::string> lines;
-};
 
 const char uninstall_narrow[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
@@ -109,7 +92,7 @@ TEST_F(uninstall_entries, matches_the_display_name_in_any_letter_case_but_otherw
     const std::vector<std::string> expected = {"**** Search Pellamore info ****", "", found_line("B-entry"),
                                                ". Product version: '4.1.200'",
                                                ". Installation directory: 'C:\\Apps\\Drummets\\'"};
-    EXPECT_EQ(expected, log.lines);
+    EXPECT_EQ(expected, log.texts());
 }
 
 TEST_F(uninstall_entries, two_entries_each_lacking_one_value_complete_each_other)
@@ -127,7 +110,7 @@ TEST_F(uninstall_entries, two_entries_each_lacking_one_value_complete_each_other
         "**** Search Pellamore info ****", "", found_line("{AAA}"), found_line("{BBB}"),
         ". Product version: '4.1.70'", "ATTENTION: could not find InstallLocation in '{AAA}' !",
         "ATTENTION: could not find DisplayVersion in '{BBB}' !", ". Installation directory: 'D:\\Drummets\\'"};
-    EXPECT_EQ(expected, log.lines);
+    EXPECT_EQ(expected, log.texts());
 }
 
 TEST_F(uninstall_entries, strange_version_gives_zero)
@@ -138,7 +121,7 @@ TEST_F(uninstall_entries, strange_version_gives_zero)
     ProductInfo info("Pellamore");
     find_product_info(info);
     EXPECT_EQ(0, info.version);
-    EXPECT_EQ("The version '4.1' has strange format, expected 9.9.99 or 9.9.9", log.lines.at(4));
+    EXPECT_EQ("The version '4.1' has strange format, expected 9.9.99 or 9.9.9", log.texts().at(4));
 }
 
 TEST_F(uninstall_entries, nothing_found)
@@ -148,7 +131,7 @@ TEST_F(uninstall_entries, nothing_found)
     EXPECT_FALSE(find_product_info(info));
     EXPECT_EQ(-1, info.version);
     EXPECT_TRUE(info.uninstall_keys.empty());
-    ASSERT_EQ(3u, log.lines.size());
+    ASSERT_EQ(3u, log.texts().size());
     EXPECT_EQ(std::string("ATTENTION: could not find keys about 'Pellamore' in 'HKLM\\") + uninstall_narrow + "' !",
-              log.lines[2]);
+              log.texts()[2]);
 }

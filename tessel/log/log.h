@@ -16,6 +16,7 @@
 
 #include "tessel/exception.h"
 #include "tessel/mutex.h"
+#include "tessel/unique_any.h"
 
 namespace tessel::log {
 
@@ -105,19 +106,6 @@ public:
     void write(int level, const std::string& stamp, const std::string& text) override;
 
 private:
-    class handle_owner
-    {
-    public:
-        explicit handle_owner(HANDLE handle) : handle_(handle) {}
-        ~handle_owner() { CloseHandle(handle_); }
-        handle_owner(const handle_owner&) = delete;
-        handle_owner& operator=(const handle_owner&) = delete;
-        HANDLE get() const { return handle_; }
-
-    private:
-        HANDLE handle_;
-    };
-
     static HANDLE open(const std::string& name);
     bool reached_limit() const;
     bool rotate() const;
@@ -130,7 +118,7 @@ private:
     std::string base_name_;
     std::uint32_t max_size_;
     std::uint32_t keep_;
-    handle_owner handle_;
+    unique_file_handle handle_;
 };
 
 // Forwards every line, behind a prefix (UTF-8), into another dispatcher,

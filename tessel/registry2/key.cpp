@@ -36,18 +36,18 @@ int handle_number(HKEY handle)
 
 // Asks for read and write rights; a key that may only be read is opened for
 // reading, so that it can still be read.
-LONG open_with_fallback(HKEY parent, const wchar_t* path, HKEY& opened)
+LONG open_with_fallback(HKEY parent, const wchar_t* path, view in, HKEY& opened)
 {
-    LONG status = RegOpenKeyExW(parent, path, 0, full_access, &opened);
+    LONG status = RegOpenKeyExW(parent, path, 0, with_view(full_access, in), &opened);
     if (status == ERROR_ACCESS_DENIED)
-        status = RegOpenKeyExW(parent, path, 0, read_access, &opened);
+        status = RegOpenKeyExW(parent, path, 0, with_view(read_access, in), &opened);
     return status;
 }
 
-HKEY reopen(HKEY source, const wchar_t* empty_path)
+HKEY reopen(HKEY source, const wchar_t* empty_path, view in)
 {
     HKEY opened = nullptr;
-    const LONG status = open_with_fallback(source, empty_path, opened);
+    const LONG status = open_with_fallback(source, empty_path, in, opened);
     if (status != ERROR_SUCCESS)
         throw key_error(format("RegOpenKeyEx() failed: handle %i (%i)", handle_number(source), int(status)));
     return opened;
@@ -145,36 +145,84 @@ void set_value(HKEY handle, const std::wstring& name, DWORD type, const void* da
         throw value_error(format("RegSetValueEx() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)));
 }
 
+using delete_key_ex_fn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+
+// "RegDeleteKeyExW" of "ADVAPI32.DLL" with a reference on the library for as
+// long as the lookup lives; a null entry where the system has none.
+struct view_aware_deletion
+{
+    view_aware_deletion()
+        : library(LoadLibraryA("ADVAPI32.DLL")),
+          entry(library ? reinterpret_cast<delete_key_ex_fn>(
+                              reinterpret_cast<void*>(GetProcAddress(library.get(), "RegDeleteKeyExW")))
+                        : nullptr)
+    {
+    }
+
+    unique_module library;
+    delete_key_ex_fn entry;
+};
+
 } // namespace
 
-key::key(HKEY root) : handle_(reopen(root, nullptr)) {}
+REGSAM with_view(REGSAM access, view in) noexcept
+{
+    switch (in) {
+    case view::view_32:
+        return access | KEY_WOW64_32KEY;
+    case view::view_64:
+        return access | KEY_WOW64_64KEY;
+    default:
+        return access;
+    }
+}
 
-key::key(const key& other) : handle_(reopen(other.handle_, L"")) {}
+LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept
+{
+    if (in != view::default_view) {
+        const view_aware_deletion deletion;
+        if (deletion.entry)
+            return deletion.entry(parent, name.c_str(), with_view(0, in), 0);
+    }
+    return RegDeleteKeyW(parent, name.c_str());
+}
 
-key::key(key&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+bool has_view_aware_deletion() noexcept
+{
+    return view_aware_deletion().entry != nullptr;
+}
+
+unique_hkey open_subkey(HKEY parent, const std::wstring& path, REGSAM access, view in, LONG* status) noexcept
+{
+    unique_hkey opened;
+    const LONG result = RegOpenKeyExW(parent, path.c_str(), 0, with_view(access, in), opened.put());
+    if (status)
+        *status = result;
+    if (result != ERROR_SUCCESS)
+        opened.release();  // whatever the failed call left there is no handle
+    return opened;
+}
+
+key::key(HKEY root, view in) : handle_(reopen(root, nullptr, in)) {}
+
+key::key(const key& other) : handle_(reopen(other.handle(), L"", view::default_view)) {}
 
 key& key::operator=(key other) noexcept
 {
-    std::swap(handle_, other.handle_);
+    handle_.swap(other.handle_);
     return *this;
 }
 
-key::~key()
-{
-    if (handle_ != nullptr)
-        RegCloseKey(handle_);
-}
-
-key key::open(const std::wstring& path, bool create) const
+key key::open(const std::wstring& path, bool create, view in) const
 {
     HKEY opened = nullptr;
     if (create) {
-        const LONG status = RegCreateKeyExW(handle_, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, full_access,
-                                            nullptr, &opened, nullptr);
+        const LONG status = RegCreateKeyExW(handle(), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            with_view(full_access, in), nullptr, &opened, nullptr);
         if (status != ERROR_SUCCESS)
             throw key_error(format("RegCreateKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)));
     } else {
-        const LONG status = open_with_fallback(handle_, path.c_str(), opened);
+        const LONG status = open_with_fallback(handle(), path.c_str(), in, opened);
         if (status != ERROR_SUCCESS)
             throw key_error(format("RegOpenKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)));
     }
@@ -186,7 +234,7 @@ std::set<std::wstring> key::subkey_names() const
     auto enumerate = [](HKEY handle, DWORD index, wchar_t* name, DWORD* length) {
         return RegEnumKeyExW(handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
     };
-    return list_names(handle_, enumerate, "RegEnumKeyEx");
+    return list_names(handle(), enumerate, "RegEnumKeyEx");
 }
 
 std::set<std::wstring> key::value_names() const
@@ -194,17 +242,17 @@ std::set<std::wstring> key::value_names() const
     auto enumerate = [](HKEY handle, DWORD index, wchar_t* name, DWORD* length) {
         return RegEnumValueW(handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
     };
-    return list_names(handle_, enumerate, "RegEnumValue");
+    return list_names(handle(), enumerate, "RegEnumValue");
 }
 
 std::wstring key::read_string(const std::wstring& name) const
 {
-    const value_info info = query_info(handle_, name);
+    const value_info info = query_info(handle(), name);
     if (info.type != REG_EXPAND_SZ)
         check_type(name, info.type, REG_SZ);
     // Room for a stray odd byte, which is no whole character and is dropped.
     std::wstring text((info.size + 1) / 2, L'\0');
-    query_data(handle_, name, text.data(), info.size);
+    query_data(handle(), name, text.data(), info.size);
     text.resize(info.size / 2);
     if (!text.empty() && text.back() == L'\0')
         text.pop_back();
@@ -220,42 +268,42 @@ std::string key::read_string(const std::string& name) const
 
 std::uint32_t key::read_dword(const std::wstring& name) const
 {
-    check_type(name, query_info(handle_, name).type, REG_DWORD);
+    check_type(name, query_info(handle(), name).type, REG_DWORD);
     std::uint32_t number = 0;
-    query_data(handle_, name, &number, sizeof number);
+    query_data(handle(), name, &number, sizeof number);
     return number;
 }
 
 void key::write_string(const std::wstring& name, const std::wstring& text) const
 {
     // The terminating zero is stored with the text.
-    set_value(handle_, name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)));
+    set_value(handle(), name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)));
 }
 
 void key::write_dword(const std::wstring& name, std::uint32_t number) const
 {
-    set_value(handle_, name, REG_DWORD, &number, sizeof number);
+    set_value(handle(), name, REG_DWORD, &number, sizeof number);
 }
 
 void key::remove_value(const std::wstring& name) const
 {
-    const LONG status = RegDeleteValueW(handle_, name.c_str());
+    const LONG status = RegDeleteValueW(handle(), name.c_str());
     if (status != ERROR_SUCCESS)
         throw key_error(format("RegDeleteValue() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)));
 }
 
-void key::remove_key(const std::wstring& name, bool recursive) const
+void key::remove_key(const std::wstring& name, bool recursive, view in) const
 {
     // An empty name opens and deletes this very key: a recursive removal would
     // empty the whole key the caller holds.
     if (name.empty())
         throw key_error(format("RegDeleteKey() failed: key \"\" (%i)", int(ERROR_INVALID_PARAMETER)));
     if (recursive) {
-        const key subkey = open(name, false);
+        const key subkey = open(name, false, in);
         for (const std::wstring& child : subkey.subkey_names())
-            subkey.remove_key(child, true);
+            subkey.remove_key(child, true, in);
     }
-    const LONG status = RegDeleteKeyW(handle_, name.c_str());
+    const LONG status = delete_subkey(handle(), name, in);
     if (status != ERROR_SUCCESS)
         throw key_error(format("RegDeleteKey() failed: key \"%s\" (%i)", narrow(name).c_str(), int(status)));
 }

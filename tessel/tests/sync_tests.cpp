@@ -13,25 +13,16 @@
 
 #include "tessel/mutex.h"
 #include "tessel/reference_counting/strong_ptr.h"
+#include "tessel/unique_any.h"
 
 namespace {
 
 // ---------------------------------------------------------------- helpers
 
-struct handle
-{
-    HANDLE h = nullptr;
-    handle() = default;
-    explicit handle(HANDLE value) : h(value) {}
-    handle(const handle&) = delete;
-    handle& operator=(const handle&) = delete;
-    ~handle()
-    {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    explicit operator bool() const { return h && h != INVALID_HANDLE_VALUE; }
-};
+using handle = tessel::unique_handle;
+
+void unmap_view(void* view) { UnmapViewOfFile(view); }
+using unique_view = tessel::unique_any<void*, unmap_view>;
 
 // A name that no earlier run or other test program has used.
 std::string unique_name(const char* what)
@@ -53,19 +44,14 @@ public:
     explicit shared_view(const std::string& name)
         : mapping_(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(shared_counter), ("Local\\" + name + "-counter").c_str())),
-          view_(mapping_ ? MapViewOfFile(mapping_.h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr)
+          view_(mapping_ ? MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr)
     {
     }
-    ~shared_view()
-    {
-        if (view_)
-            UnmapViewOfFile(view_);
-    }
-    shared_counter* get() const { return static_cast<shared_counter*>(view_); }
+    shared_counter* get() const { return static_cast<shared_counter*>(view_.get()); }
 
 private:
     handle mapping_;
-    void* view_;
+    unique_view view_;
 };
 
 void count_under(tessel::real_mutex& lock, shared_counter& counter, int rounds)
@@ -101,19 +87,19 @@ struct child
         startup.cb = sizeof startup;
         if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                            &info)) {
-            process.h = info.hProcess;
-            thread.h = info.hThread;
+            process.reset(info.hProcess);
+            thread.reset(info.hThread);
         }
     }
 
     DWORD wait_exit_code(DWORD milliseconds = 60000)
     {
-        if (WaitForSingleObject(process.h, milliseconds) != WAIT_OBJECT_0) {
-            TerminateProcess(process.h, 99);
+        if (WaitForSingleObject(process.get(), milliseconds) != WAIT_OBJECT_0) {
+            TerminateProcess(process.get(), 99);
             return 99;
         }
         DWORD code = 99;
-        GetExitCodeProcess(process.h, &code);
+        GetExitCodeProcess(process.get(), &code);
         return code;
     }
 };
@@ -174,7 +160,7 @@ TEST(real_mutex, two_processes_never_overlap_inside)
         child copy("--count-under " + name + " " + std::to_string(rounds));
         ASSERT_TRUE(copy.process);
         handle ready(CreateEventA(nullptr, TRUE, FALSE, ("Local\\" + name + "-ready").c_str()));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.h, 60000));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 60000));
         start.release();
         count_under(lock, *view.get(), rounds);
         exit_code = copy.wait_exit_code();
@@ -228,11 +214,11 @@ TEST(real_mutex, waiting_needs_synchronize_access)
     handle created(CreateMutexA(nullptr, FALSE, name.c_str()));
     handle modify_only(OpenMutexA(MUTEX_MODIFY_STATE, FALSE, name.c_str()));
     ASSERT_TRUE(modify_only);
-    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(modify_only.h, 0));
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(modify_only.get(), 0));
     handle both(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str()));
     ASSERT_TRUE(both);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(both.h, 0));
-    EXPECT_TRUE(ReleaseMutex(both.h));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(both.get(), 0));
+    EXPECT_TRUE(ReleaseMutex(both.get()));
 }
 
 // ---------------------------------------------------------------- mutex, scope
@@ -432,7 +418,7 @@ int count_under_role(const std::string& name, int rounds)
         return 2;
     tessel::real_mutex lock(name);
     handle ready(CreateEventA(nullptr, TRUE, FALSE, ("Local\\" + name + "-ready").c_str()));
-    SetEvent(ready.h);
+    SetEvent(ready.get());
     count_under(lock, *view.get(), rounds);
     return 0;
 }

@@ -120,8 +120,7 @@ void remove_folder(const std::wstring& folder)
     if (!root.empty() && root.back() != L'\\')
         root += L'\\';
     WIN32_FIND_DATAW found{};
-    HANDLE first = FindFirstFileW((root + L"*").c_str(), &found);
-    unique_find search(first == INVALID_HANDLE_VALUE ? nullptr : first);
+    const unique_find search(FindFirstFileW((root + L"*").c_str(), &found));
     if (search) {
         do {
             std::wstring name = found.cFileName;

@@ -4,6 +4,7 @@
 #include "testbed/common/environment.h"
 #include "testbed/harrowlink/harrowlink.h"
 #include "testbed/kit/kit.h"
+#include "tessel/unique_any.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -114,12 +115,9 @@ std::wstring product_list()
     return kit::common_app_data() + L"Drummets\\Suite\\Products.ini";
 }
 
-struct closer
-{
-    void operator()(void* handle) const { HL_Close_Handle(handle); }
-};
+void close_hl(void* handle) { HL_Close_Handle(handle); }
 template <typename T>
-using hl = std::unique_ptr<T, closer>;
+using hl = tessel::unique_any<T*, close_hl>;
 
 hl<HL_Products_Handle_> open_products(hl<HL_Lib_Handle_>& library)
 {

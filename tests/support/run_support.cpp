@@ -1,15 +1,32 @@
 #include "run_support.h"
 
+#include "tessel/unique_any.h"
+
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 namespace {
 
-struct handle {
-    HANDLE h = nullptr;
-    ~handle() { if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h); }
-};
+// Appends what the pipe holds now, without waiting for more; false once every
+// writer has closed its end (or the pipe failed).
+bool read_available(HANDLE pipe, std::string& out)
+{
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available == 0)
+            return true;
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : DWORD(sizeof buffer), &got, nullptr))
+            return false;
+        out.append(buffer, got);
+    }
+}
+
+constexpr DWORD poll_ms = 20;
 
 } // namespace
 
@@ -23,15 +40,15 @@ std::string program_folder()
 
 std::string read_file(const std::string& path)
 {
-    handle file;
-    file.h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-    if (file.h == INVALID_HANDLE_VALUE)
+    const tessel::unique_file_handle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return {};
     std::string data;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         data.append(buffer, got);
     return data;
 }
@@ -40,36 +57,47 @@ program_run run_program(const std::string& program, const std::string& work_dir,
 {
     CreateDirectoryA(work_dir.c_str(), nullptr);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    handle read_end, write_end;
-    if (!CreatePipe(&read_end.h, &write_end.h, &inherit, 0))
+    tessel::unique_handle read_end, write_end;
+    if (!CreatePipe(read_end.put(), write_end.put(), &inherit, 0))
         throw std::runtime_error("CreatePipe failed");
-    SetHandleInformation(read_end.h, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end.h;
-    startup.hStdError = write_end.h;
+    startup.hStdOutput = write_end.get();
+    startup.hStdError = write_end.get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::string command = "\"" + program_folder() + program + "\"";
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, work_dir.c_str(), &startup,
                         &process))
         throw std::runtime_error("CreateProcess failed for " + command);
-    handle process_handle, thread_handle;
-    process_handle.h = process.hProcess;
-    thread_handle.h = process.hThread;
-    CloseHandle(write_end.h);
-    write_end.h = nullptr;
+    const tessel::unique_handle process_handle(process.hProcess);
+    const tessel::unique_handle thread_handle(process.hThread);
+    write_end.reset();
 
+    // The console is read while the program runs, so that neither a full pipe
+    // nor a program that hangs with the pipe open outlasts the time limit.
     program_run run;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(read_end.h, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        run.console.append(buffer, got);
-    if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 255);
-        throw std::runtime_error(program + " did not finish");
+    const DWORD started = GetTickCount();
+    bool pipe_open = true;
+    for (;;) {
+        pipe_open = pipe_open && read_available(read_end.get(), run.console);
+        if (WaitForSingleObject(process.hProcess, poll_ms) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - started >= timeout_ms) {
+            TerminateProcess(process.hProcess, 255);
+            WaitForSingleObject(process.hProcess, 10000);
+            throw std::runtime_error(program + " did not finish");
+        }
+    }
+    // What the program wrote before it ended; a program it started may still
+    // hold the pipe, so the rest is read only until the time limit.
+    while (pipe_open && GetTickCount() - started < timeout_ms) {
+        pipe_open = read_available(read_end.get(), run.console);
+        if (pipe_open)
+            Sleep(poll_ms);
     }
     GetExitCodeProcess(process.hProcess, &run.exit_code);
     run.log_file = read_file(work_dir + "\\QLRemover.log.txt");
@@ -98,13 +126,12 @@ static std::string app_defaults_key(const std::string& program)
 
 void set_wine_version_for(const std::string& program, const char* version)
 {
-    HKEY key = nullptr;
+    tessel::unique_hkey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, app_defaults_key(program).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+                        key.put(), nullptr) != ERROR_SUCCESS)
         throw std::runtime_error("cannot set Wine's version for " + program);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
                    static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(key);
 }
 
 void clear_wine_version_for(const std::string& program)

@@ -5,6 +5,8 @@
 #include "run_support.h"
 #include "tessel/exception.h"
 
+#include "tessel/unique_any.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -42,10 +44,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-struct sid_owner {
-    PSID sid = nullptr;
-    ~sid_owner() { if (sid) FreeSid(sid); }
-};
 
 // A token group list of the given groups, each with the given attributes.
 struct group_list {
@@ -72,19 +70,19 @@ TEST(administrator, group_test_over_built_lists)
 {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    sid_owner administrators, users, everyone;
+    tessel::unique_sid administrators, users, everyone;
     ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                         0, &administrators.sid));
+                                         0, administrators.put()));
     ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0,
-                                         0, &users.sid));
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone.sid));
+                                         0, users.put()));
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put()));
 
-    EXPECT_EQ(0, groups_include_administrators(group_list({everyone.sid, users.sid}, SE_GROUP_ENABLED).groups()));
+    EXPECT_EQ(0, groups_include_administrators(group_list({everyone.get(), users.get()}, SE_GROUP_ENABLED).groups()));
     EXPECT_EQ(0, groups_include_administrators(group_list({}, 0).groups()));
     EXPECT_EQ(1, groups_include_administrators(
-                     group_list({everyone.sid, administrators.sid}, SE_GROUP_ENABLED).groups()));
+                     group_list({everyone.get(), administrators.get()}, SE_GROUP_ENABLED).groups()));
     // Held only as deny-only, the membership still counts.
-    EXPECT_EQ(1, groups_include_administrators(group_list({administrators.sid}, SE_GROUP_USE_FOR_DENY_ONLY).groups()));
+    EXPECT_EQ(1, groups_include_administrators(group_list({administrators.get()}, SE_GROUP_USE_FOR_DENY_ONLY).groups()));
 }
 
 TEST(registry_root_name, names_the_predefined_roots)

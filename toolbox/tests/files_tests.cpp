@@ -5,11 +5,14 @@
 // files_tests.links) that a removal must neither enter nor delete through.
 #include "toolbox/files.h"
 #include "toolbox/environment.h"
+#include "checks.h"
 #include "log_capture.h"
 #include "run_support.h"
 #include "tessel/registry2/key.h"
 
 #include <boost/filesystem.hpp>
+#include "tessel/unique_any.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -42,11 +45,6 @@ void make_file(const std::string& path)
 void make_folder(const std::string& path)
 {
     fs::create_directories(path);
-}
-
-bool exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 DWORD attributes(const std::string& path)
@@ -91,10 +89,7 @@ std::string profile_folder_name()
     return without_slash.substr(without_slash.rfind('\\') + 1);
 }
 
-struct handle_closer {
-    void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using owned_handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handle_closer>;
+using owned_handle = tessel::unique_handle;
 
 // Another process (file_holder.exe) holding files open without delete
 // sharing for the life of the object.
@@ -116,7 +111,7 @@ public:
         PROCESS_INFORMATION started{};
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
             return;
-        CloseHandle(started.hThread);
+        const owned_handle thread(started.hThread);
         process_.reset(started.hProcess);
         const HANDLE waited[] = {ready_.get(), process_.get()};
         holding_ = WaitForMultipleObjects(2, waited, FALSE, 60000) == WAIT_OBJECT_0;
@@ -173,7 +168,7 @@ TEST(files, delete_file_logs_each_outcome)
     make_file("C:\\work\\del\\a.txt");
     log_capture log;
     EXPECT_TRUE(delete_file("C:\\work\\del\\a.txt"));
-    EXPECT_FALSE(exists("C:\\work\\del\\a.txt"));
+    EXPECT_FALSE(file_exists("C:\\work\\del\\a.txt"));
     EXPECT_FALSE(delete_file("C:\\work\\del\\a.txt"));
     EXPECT_FALSE(delete_file("C:\\work\\nowhere\\b.txt"));
     EXPECT_EQ((lines{"   C:\\work\\del\\a.txt removed", "FAILED TO remove 'C:\\work\\del\\a.txt'; error 2 !",
@@ -203,7 +198,7 @@ TEST(files, remove_folder_outcomes)
         log_capture log;
         EXPECT_EQ(c.result, remove_folder(c.folder)) << c.folder;
         EXPECT_EQ(lines{c.line}, log.texts());
-        EXPECT_FALSE(exists(c.folder));
+        EXPECT_FALSE(file_exists(c.folder));
     }
 }
 
@@ -219,8 +214,8 @@ TEST(files, remove_empty_folder_keeps_content)
                      "Removed empty folder 'C:\\work\\ref\\empty' !",
                      "Do NOT removing folder 'C:\\work\\ref\\full', as it is not empty !"}),
               log.texts());
-    EXPECT_FALSE(exists("C:\\work\\ref\\empty"));
-    EXPECT_TRUE(exists("C:\\work\\ref\\full\\a.txt"));
+    EXPECT_FALSE(file_exists("C:\\work\\ref\\empty"));
+    EXPECT_TRUE(file_exists("C:\\work\\ref\\full\\a.txt"));
 }
 
 TEST(files, listings_skip_point_folders_and_do_not_recurse)
@@ -295,9 +290,9 @@ TEST_P(install_folder_chain, removes_recorded_empty_folders_up_to_program_files)
         expected.push_back(in_program_files(line));
     EXPECT_EQ(expected, log.texts());
     for (const std::string& folder : c.remaining)
-        EXPECT_TRUE(exists(in_program_files(folder))) << folder;
+        EXPECT_TRUE(file_exists(in_program_files(folder))) << folder;
     for (const std::string& folder : c.gone) {
-        EXPECT_FALSE(exists(in_program_files(folder))) << folder;
+        EXPECT_FALSE(file_exists(in_program_files(folder))) << folder;
         EXPECT_FALSE(is_recorded(in_program_files(folder))) << folder;
     }
 }
@@ -362,7 +357,7 @@ TEST(install_folder_chain_spelling, program_files_in_other_letter_case_is_not_re
     log_capture log;
     remove_install_folder_chain(upper + "Chain7\\");
     EXPECT_EQ(lines{"Install Folder '" + upper + "Chain7\\' was removed also."}, log.texts());
-    EXPECT_TRUE(exists(get_program_files_folder()));
+    EXPECT_TRUE(file_exists(get_program_files_folder()));
 }
 
 // ---- Shortcuts ----------------------------------------------------------
@@ -386,9 +381,9 @@ TEST(shortcuts, tools_shortcut_goes_with_the_last_product_of_the_group)
                      "   " + user + "\\Pellamore.lnk removed",
                      "Do NOT removing folder '" + user + "', as it is not empty !"}),
               log.texts());
-    EXPECT_FALSE(exists(common));
-    EXPECT_TRUE(exists(user + "\\Kessavane.lnk"));
-    EXPECT_TRUE(exists(user + "\\Ostravel.lnk"));
+    EXPECT_FALSE(file_exists(common));
+    EXPECT_TRUE(file_exists(user + "\\Kessavane.lnk"));
+    EXPECT_TRUE(file_exists(user + "\\Ostravel.lnk"));
 }
 
 TEST(shortcuts, desktop_shortcuts_of_all_users_then_the_user)
@@ -427,9 +422,9 @@ TEST(installer_leftovers, caches_only_with_a_matching_file)
     remove_installation_caches("Pellamore.*");
     EXPECT_EQ((lines{". Folder '" + data + "{CACHE-1}' was removed", data + "\\{CACHE-2} - ignore folder"}),
               containing(log.texts(), "CACHE-"));
-    EXPECT_FALSE(exists(data + "{CACHE-1}"));
-    EXPECT_TRUE(exists(data + "{CACHE-2}\\Ostravel.msi"));
-    EXPECT_TRUE(exists(data + "CACHE-3\\Pellamore.msi"));
+    EXPECT_FALSE(file_exists(data + "{CACHE-1}"));
+    EXPECT_TRUE(file_exists(data + "{CACHE-2}\\Ostravel.msi"));
+    EXPECT_TRUE(file_exists(data + "CACHE-3\\Pellamore.msi"));
 }
 
 // ---- Per-profile walks --------------------------------------------------
@@ -448,10 +443,10 @@ TEST(profiles, virtual_store_of_every_profile_counted_links_left_alone)
     log_capture log;
     EXPECT_EQ(5, rmove_virtual_store());
     EXPECT_EQ(lines{link_line("C:/users/linked")}, log.texts());
-    EXPECT_FALSE(exists(mine));
-    EXPECT_FALSE(exists("C:\\users\\Other" + store));
-    EXPECT_TRUE(exists("C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Ostravel\\keep.txt"));
-    EXPECT_TRUE(exists("C:\\work\\elsewhere" + store + "\\keep.txt"));
+    EXPECT_FALSE(file_exists(mine));
+    EXPECT_FALSE(file_exists("C:\\users\\Other" + store));
+    EXPECT_TRUE(file_exists("C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Ostravel\\keep.txt"));
+    EXPECT_TRUE(file_exists("C:\\work\\elsewhere" + store + "\\keep.txt"));
 
     // Profiles without the folder add nothing.
     log.clear();
@@ -480,7 +475,7 @@ TEST(profiles, userappdata_walk_skips_the_all_users_profile)
         EXPECT_EQ(sorted({removing(me), removing("Other"), removing("Public"), removing("linked"),
                           link_line("C:/users/linked")}),
                   sorted(log.texts()));
-        EXPECT_FALSE(exists("C:\\users\\Public\\" + relative));
+        EXPECT_FALSE(file_exists("C:\\users\\Public\\" + relative));
     }
 
     // Inside the all-users profile, as on Windows XP: that profile is kept.
@@ -491,11 +486,11 @@ TEST(profiles, userappdata_walk_skips_the_all_users_profile)
         remove_dir_in_userappdata_for_allprofiles(relative);
         EXPECT_EQ(sorted({removing(me), removing("Other"), removing("linked"), link_line("C:/users/linked")}),
                   sorted(log.texts()));
-        EXPECT_TRUE(exists("C:\\users\\Public\\" + relative + "\\cfg.xml"));
+        EXPECT_TRUE(file_exists("C:\\users\\Public\\" + relative + "\\cfg.xml"));
     }
-    EXPECT_FALSE(exists("C:\\users\\" + me + "\\" + relative));
-    EXPECT_FALSE(exists("C:\\users\\Other\\" + relative));
-    EXPECT_TRUE(exists("C:\\work\\elsewhere\\" + relative + "\\keep.xml"));
+    EXPECT_FALSE(file_exists("C:\\users\\" + me + "\\" + relative));
+    EXPECT_FALSE(file_exists("C:\\users\\Other\\" + relative));
+    EXPECT_TRUE(file_exists("C:\\work\\elsewhere\\" + relative + "\\keep.xml"));
 
     log_capture log;
     remove_dir_in_userappdata_for_allprofiles("");
@@ -518,10 +513,10 @@ TEST(links, wine_shows_the_runners_links_as_reparse_points)
 TEST(links, library_remove_all_alone_goes_through_a_link)
 {
     make_file("C:\\work\\probe_target\\victim.txt");
-    ASSERT_TRUE(exists("C:\\work\\probe\\link\\victim.txt"));
+    ASSERT_TRUE(file_exists("C:\\work\\probe\\link\\victim.txt"));
     boost::system::error_code error;
     fs::remove_all("C:\\work\\probe", error);
-    EXPECT_FALSE(exists("C:\\work\\probe_target\\victim.txt"));
+    EXPECT_FALSE(file_exists("C:\\work\\probe_target\\victim.txt"));
 }
 
 TEST(links, removal_leaves_a_link_inside_the_folder_and_its_target_alone)
@@ -532,21 +527,21 @@ TEST(links, removal_leaves_a_link_inside_the_folder_and_its_target_alone)
     make_file("C:\\work\\doomed\\sub\\b.txt");
     make_file("C:\\work\\doomed\\inner\\c.txt");
     make_file("C:\\work\\doomed\\zz\\d.txt");
-    ASSERT_TRUE(exists("C:\\work\\doomed\\inner\\escape\\precious.txt")) << "the runner made no link";
+    ASSERT_TRUE(file_exists("C:\\work\\doomed\\inner\\escape\\precious.txt")) << "the runner made no link";
 
     log_capture log;
     // The folder stays (it still holds the link): no success.
     EXPECT_FALSE(remove_folder("C:\\work\\doomed"));
     EXPECT_EQ((lines{link_line("C:/work/doomed/inner/escape"), "! Failed to remove folder 'C:\\work\\doomed' !"}),
               log.texts());
-    EXPECT_TRUE(exists("C:\\work\\outside\\precious.txt"));
-    EXPECT_TRUE(exists("C:\\work\\outside\\deep\\more.txt"));
+    EXPECT_TRUE(file_exists("C:\\work\\outside\\precious.txt"));
+    EXPECT_TRUE(file_exists("C:\\work\\outside\\deep\\more.txt"));
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), attributes("C:\\work\\doomed\\inner\\escape"));
     // Everything else went, before and after the link.
-    EXPECT_FALSE(exists("C:\\work\\doomed\\a.txt"));
-    EXPECT_FALSE(exists("C:\\work\\doomed\\sub"));
-    EXPECT_FALSE(exists("C:\\work\\doomed\\inner\\c.txt"));
-    EXPECT_FALSE(exists("C:\\work\\doomed\\zz"));
+    EXPECT_FALSE(file_exists("C:\\work\\doomed\\a.txt"));
+    EXPECT_FALSE(file_exists("C:\\work\\doomed\\sub"));
+    EXPECT_FALSE(file_exists("C:\\work\\doomed\\inner\\c.txt"));
+    EXPECT_FALSE(file_exists("C:\\work\\doomed\\zz"));
 }
 
 TEST(links, a_folder_that_is_itself_a_link_is_not_removed)
@@ -555,8 +550,8 @@ TEST(links, a_folder_that_is_itself_a_link_is_not_removed)
     log_capture log;
     EXPECT_FALSE(remove_folder("C:\\work\\rootlink"));
     EXPECT_EQ((lines{link_line("C:/work/rootlink"), "! Failed to remove folder 'C:\\work\\rootlink' !"}), log.texts());
-    EXPECT_TRUE(exists("C:\\work\\rootlink\\precious.txt"));
-    EXPECT_TRUE(exists("C:\\work\\outside\\precious.txt"));
+    EXPECT_TRUE(file_exists("C:\\work\\rootlink\\precious.txt"));
+    EXPECT_TRUE(file_exists("C:\\work\\outside\\precious.txt"));
 }
 
 // ---- Files held open by another process ---------------------------------
@@ -590,7 +585,7 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
         EXPECT_NE(std::string::npos, written[0].text.find("[system:32]")) << written[0].text;
         EXPECT_NE(std::string::npos, written[0].text.find(" exception: " + failure)) << written[0].text;
         EXPECT_EQ("! Failed to remove folder 'C:\\work\\locked' !", written[1].text);
-        EXPECT_TRUE(exists("C:\\work\\locked\\held.txt"));
+        EXPECT_TRUE(file_exists("C:\\work\\locked\\held.txt"));
     }
     {
         // One profile's store fails; the others are still removed.
@@ -598,7 +593,7 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
         EXPECT_EQ(2, rmove_virtual_store());
         const lines errors = containing(log.texts(), "Error occured in rmove_virtual_store(), System Error Code = ");
         EXPECT_EQ(1u, errors.size());
-        EXPECT_FALSE(exists(mine));
-        EXPECT_TRUE(exists(others + "\\held.dat"));
+        EXPECT_FALSE(file_exists(mine));
+        EXPECT_TRUE(file_exists(others + "\\held.dat"));
     }
 }

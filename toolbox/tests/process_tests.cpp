@@ -4,6 +4,7 @@
 #include "toolbox/processes.h"
 #include "log_capture.h"
 #include "run_support.h"
+#include "tessel/unique_any.h"
 #include "testbed/kit/kit.h"
 
 #include <gtest/gtest.h>
@@ -55,13 +56,7 @@ ULONGLONG exit_time(HANDLE process)
     return (ULONGLONG(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
 }
 
-struct owned_handle {
-    HANDLE h;
-    explicit owned_handle(HANDLE handle) : h(handle) {}
-    ~owned_handle() { if (h) CloseHandle(h); }
-    owned_handle(const owned_handle&) = delete;
-    owned_handle& operator=(const owned_handle&) = delete;
-};
+using owned_handle = tessel::unique_handle;
 
 std::vector<std::string> lines_of(const std::string& text)
 {
@@ -137,7 +132,7 @@ TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
     ASSERT_EQ(2u, kit::processes_named(L"Chimebox.exe").size());
     owned_handle one(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, first.id()));
     owned_handle two(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, second.id()));
-    ASSERT_TRUE(one.h && two.h);
+    ASSERT_TRUE(one && two);
 
     terminate_processes("chimebox.exe", true);
 
@@ -146,8 +141,8 @@ TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
     EXPECT_EQ(255u, first.exit_code());
     EXPECT_EQ(255u, second.exit_code());
     const bool first_is_lower = first.id() < second.id();
-    const ULONGLONG lower_ended = exit_time(first_is_lower ? one.h : two.h);
-    const ULONGLONG higher_ended = exit_time(first_is_lower ? two.h : one.h);
+    const ULONGLONG lower_ended = exit_time(first_is_lower ? one.get() : two.get());
+    const ULONGLONG higher_ended = exit_time(first_is_lower ? two.get() : one.get());
     EXPECT_LT(lower_ended, higher_ended);
 }
 

@@ -2,6 +2,7 @@
 // result of each outcome, and which of the two Run keys an autorun name is
 // looked for in.
 #include "toolbox/registry_cleaning.h"
+#include "checks.h"
 #include "log_capture.h"
 #include "tessel/registry2/key.h"
 
@@ -19,29 +20,6 @@ const wchar_t run_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 tessel::registry2::key make_key(HKEY root, const std::wstring& path)
 {
     return tessel::registry2::key(root).open(path, true);
-}
-
-bool key_exists(HKEY root, const std::wstring& path)
-{
-    try {
-        tessel::registry2::key(root).open(path, false);
-        return true;
-    } catch (const tessel::registry2::key_error&) {
-        return false;
-    }
-}
-
-bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name)
-{
-    return tessel::registry2::key(root).open(path, false).value_names().count(name) != 0;
-}
-
-std::vector<std::string> narrow(const wide_lines& texts)
-{
-    std::vector<std::string> result;
-    for (const std::wstring& text : texts)
-        result.emplace_back(text.begin(), text.end());
-    return result;
 }
 
 } // namespace
@@ -75,8 +53,8 @@ TEST(remove_regkey, outcomes)
     };
     for (const removal& c : cases) {
         log_capture log;
-        EXPECT_EQ(c.result, remove_regkey(HKEY_CURRENT_USER, c.parent, c.subkey, c.recursive)) << narrow({c.line})[0];
-        EXPECT_EQ(narrow({c.line}), log.texts());
+        EXPECT_EQ(c.result, remove_regkey(HKEY_CURRENT_USER, c.parent, c.subkey, c.recursive)) << narrow_lines({c.line})[0];
+        EXPECT_EQ(narrow_lines({c.line}), log.texts());
         EXPECT_EQ(tessel::log::level_info, log.lines().at(0).level);
     }
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Tree"));
@@ -95,7 +73,7 @@ TEST(remove_uninstall_entries, each_code_with_its_subtree)
         EXPECT_TRUE(remove_uninstall_entries(
             {L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", L"{00000000-0000-0000-0000-000000000001}"}));
         EXPECT_EQ(
-            narrow({L"  Removed regkey 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+            narrow_lines({L"  Removed regkey 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                     L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}'",
                     L"!  Failed to remove regkey 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
                     L"Uninstall\\{00000000-0000-0000-0000-000000000001}' !"}),
@@ -131,9 +109,10 @@ TEST(remove_autorun, lintorra_lives_in_the_users_run_key_only)
     };
     for (const autorun& c : cases) {
         log_capture log;
-        EXPECT_EQ(c.result, remove_autorun(c.name)) << narrow({c.line})[0];
-        EXPECT_EQ(narrow({std::wstring(L"Let's remove autorun of ") + c.name, c.line}), log.texts());
+        EXPECT_EQ(c.result, remove_autorun(c.name)) << narrow_lines({c.line})[0];
+        EXPECT_EQ(narrow_lines({std::wstring(L"Let's remove autorun of ") + c.name, c.line}), log.texts());
     }
+    ASSERT_TRUE(key_exists(HKEY_LOCAL_MACHINE, run_key));
     EXPECT_FALSE(value_exists(HKEY_LOCAL_MACHINE, run_key, L"Lintorra"));
     // Only the local machine's QELVAguard was meant.
     EXPECT_TRUE(value_exists(HKEY_CURRENT_USER, run_key, L"QELVAguard"));
@@ -145,6 +124,7 @@ TEST(remove_autorun, lintorra_in_the_machines_run_key_stays)
     make_key(HKEY_LOCAL_MACHINE, run_key).write_string(L"Lintorra", L"C:\\lintorra.exe");
     log_capture log;
     EXPECT_TRUE(remove_autorun(L"Lintorra"));
+    ASSERT_TRUE(key_exists(HKEY_CURRENT_USER, run_key));
     EXPECT_FALSE(value_exists(HKEY_CURRENT_USER, run_key, L"Lintorra"));
     EXPECT_TRUE(value_exists(HKEY_LOCAL_MACHINE, run_key, L"Lintorra"));
 }
@@ -157,7 +137,7 @@ TEST(remove_context_menu, scan_with_commands_for_files_and_folders)
 
     log_capture log;
     remove_context_menu(L"Pellamore");
-    EXPECT_EQ(narrow({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
+    EXPECT_EQ(narrow_lines({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
                       L"  Removed regkey 'HKEY_CLASSES_ROOT\\*\\shell\\scan_with_Pellamore'",
                       L"  Removed regkey 'HKEY_CLASSES_ROOT\\Directory\\shell\\scan_with_Pellamore'"}),
               log.texts());
@@ -168,7 +148,7 @@ TEST(remove_context_menu, scan_with_commands_for_files_and_folders)
     // Nothing left: both deletions fail.
     log.clear();
     remove_context_menu(L"Pellamore");
-    EXPECT_EQ(narrow({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
+    EXPECT_EQ(narrow_lines({L"", L" Let's remove right-click context menu 'Scan with Pellamore'",
                       L"!  Failed to remove regkey 'HKEY_CLASSES_ROOT\\*\\shell\\scan_with_Pellamore' !",
                       L"!  Failed to remove regkey 'HKEY_CLASSES_ROOT\\Directory\\shell\\scan_with_Pellamore' !"}),
               log.texts());

@@ -5,6 +5,7 @@
 // run against service keys written for the test alone, which the manager
 // never hears of.
 #include "toolbox/services.h"
+#include "checks.h"
 #include "log_capture.h"
 #include "log_lines.h"
 #include "run_support.h"
@@ -12,6 +13,8 @@
 #include "testbed/common/handles.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
+
+#include "tessel/unique_any.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -35,11 +38,6 @@ std::wstring wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 std::wstring quoted(const std::wstring& path)
 {
     return L"\"" + path + L"\"";
@@ -60,22 +58,16 @@ void install_double(const std::wstring& program, const std::wstring& folder, con
     ASSERT_EQ(DWORD(SERVICE_RUNNING), kit::service_state(wide(service)));
 }
 
-struct service_handle {
-    SC_HANDLE h;
-    explicit service_handle(SC_HANDLE handle) : h(handle) {}
-    ~service_handle() { if (h) CloseServiceHandle(h); }
-    service_handle(const service_handle&) = delete;
-    service_handle& operator=(const service_handle&) = delete;
-};
+using service_handle = tessel::unique_service_handle;
 
 // Sends the stop control as someone else would, and waits for stop pending.
 void ask_to_stop(const std::string& name)
 {
     service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    service_handle service(manager.h ? OpenServiceA(manager.h, name.c_str(), SERVICE_STOP) : nullptr);
-    ASSERT_TRUE(service.h) << name;
+    service_handle service(manager.get() ? OpenServiceA(manager.get(), name.c_str(), SERVICE_STOP) : nullptr);
+    ASSERT_TRUE(service.get()) << name;
     SERVICE_STATUS status{};
-    ASSERT_TRUE(ControlService(service.h, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     ASSERT_TRUE(kit::wait_service_state(wide(name), SERVICE_STOP_PENDING, 5000));
 }
 
@@ -86,11 +78,11 @@ void install_bounce_service()
     kit::make_folders(services_folder + L"bounce\\");
     ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"bounce_service.exe").c_str(), copy.c_str(), FALSE));
     service_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    service_handle service(CreateServiceW(manager.h, wide(bounce).c_str(), wide(bounce).c_str(), SERVICE_ALL_ACCESS,
+    service_handle service(CreateServiceW(manager.get(), wide(bounce).c_str(), wide(bounce).c_str(), SERVICE_ALL_ACCESS,
                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                           copy.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(service.h) << GetLastError();
-    ASSERT_TRUE(StartServiceW(service.h, 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(service.get()) << GetLastError();
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(kit::wait_service_state(wide(bounce), SERVICE_RUNNING, 10000));
 }
 

@@ -2,8 +2,11 @@
 // the two passes and their lines, deletion, decrement, and the 64-bit view
 // left alone (this program, like the remover, is 32-bit).
 #include "toolbox/shared_dlls.h"
+#include "checks.h"
 #include "log_capture.h"
 #include "tessel/registry2/key.h"
+
+#include "tessel/unique_any.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,18 +22,15 @@ const wchar_t shared_dlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Sh
 
 using counters = std::map<std::wstring, DWORD>;
 
-struct key_closer {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using owned_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+using owned_key = tessel::unique_hkey;
 
 // The SharedDLLs key of one registry view, created if missing.
 owned_key view_key(REGSAM view)
 {
-    HKEY raw = nullptr;
+    owned_key key;
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, shared_dlls, 0, nullptr, 0,
-                                             KEY_READ | KEY_WRITE | view, nullptr, &raw, nullptr));
-    return owned_key(raw);
+                                             KEY_READ | KEY_WRITE | view, nullptr, key.put(), nullptr));
+    return key;
 }
 
 void put(REGSAM view, const counters& values)
@@ -65,14 +65,6 @@ counters read(REGSAM view, const std::wstring& part)
     return found;
 }
 
-std::vector<std::string> narrow(const std::vector<std::wstring>& texts)
-{
-    std::vector<std::string> result;
-    for (const std::wstring& text : texts)
-        result.emplace_back(text.begin(), text.end());
-    return result;
-}
-
 } // namespace
 
 TEST(set_shared_dll_counters, selects_by_substring_and_removes_at_zero)
@@ -85,7 +77,7 @@ TEST(set_shared_dll_counters, selects_by_substring_and_removes_at_zero)
     log_capture log;
     set_shared_dll_counters(L"C:\\Apps\\Drummets\\Pellamore\\", 0);
     // Ascending by character code: upper-case letters first.
-    EXPECT_EQ(narrow({L"Counters for C:\\Apps\\Drummets\\Pellamore\\ pattern in SharedDLLs key:",
+    EXPECT_EQ(narrow_lines({L"Counters for C:\\Apps\\Drummets\\Pellamore\\ pattern in SharedDLLs key:",
                       L"   D:\\Backup\\C:\\Apps\\Drummets\\Pellamore\\y.dll - 1",
                       L"   c:\\apps\\drummets\\pellamore\\x.dll - 3",
                       L"Removed registry value D:\\Backup\\C:\\Apps\\Drummets\\Pellamore\\y.dll",
@@ -100,7 +92,7 @@ TEST(set_shared_dll_counters, sets_only_what_differs)
     put(KEY_WOW64_32KEY, {{L"C:\\Apps\\Tray\\a.dll", 2}, {L"C:\\Apps\\Tray\\b.dll", 1}, {L"C:\\Apps\\Tray\\c.dll", 7}});
     log_capture log;
     set_shared_dll_counters(L"\\tray\\", 2);
-    EXPECT_EQ(narrow({L"Counters for \\tray\\ pattern in SharedDLLs key:", L"   C:\\Apps\\Tray\\a.dll - 2",
+    EXPECT_EQ(narrow_lines({L"Counters for \\tray\\ pattern in SharedDLLs key:", L"   C:\\Apps\\Tray\\a.dll - 2",
                       L"   C:\\Apps\\Tray\\b.dll - 1", L"   C:\\Apps\\Tray\\c.dll - 7",
                       L"C:\\Apps\\Tray\\b.dll is set to 2", L"C:\\Apps\\Tray\\c.dll is set to 2"}),
               log.texts());
@@ -115,7 +107,7 @@ TEST(set_shared_dll_counters, negative_count_removes)
     put(KEY_WOW64_32KEY, {{L"C:\\Apps\\Suite\\s.dll", 2}});
     log_capture log;
     set_shared_dll_counters(L"\\Suite\\s.dll", -1);
-    EXPECT_EQ(narrow({L"Counters for \\Suite\\s.dll pattern in SharedDLLs key:", L"   C:\\Apps\\Suite\\s.dll - 2",
+    EXPECT_EQ(narrow_lines({L"Counters for \\Suite\\s.dll pattern in SharedDLLs key:", L"   C:\\Apps\\Suite\\s.dll - 2",
                       L"Removed registry value C:\\Apps\\Suite\\s.dll"}),
               log.texts());
     EXPECT_TRUE(read(KEY_WOW64_32KEY, L"\\Suite\\s.dll").empty());
@@ -142,7 +134,7 @@ TEST(decrement_shared_dll_counters, lowers_by_one_and_removes_the_last)
                                    L"C:\\Dec\\minus.dll", L"C:\\Dec\\missing.dll", L"C:\\Dec\\text.dll"},
                                   tessel::registry2::key(HKEY_LOCAL_MACHINE).open(shared_dlls, false));
     // In set order; the missing and the unreadable counter are passed over.
-    EXPECT_EQ(narrow({L"  C:\\Dec\\five.dll      is decremented to 4", L"  C:\\Dec\\minus.dll", L"  C:\\Dec\\one.dll",
+    EXPECT_EQ(narrow_lines({L"  C:\\Dec\\five.dll      is decremented to 4", L"  C:\\Dec\\minus.dll", L"  C:\\Dec\\one.dll",
                       L"  C:\\Dec\\zero.dll"}),
               log.texts());
     EXPECT_EQ((counters{{L"C:\\Dec\\five.dll", 4}, {L"C:\\Dec\\two.dll", 2}}), read(KEY_WOW64_32KEY, L"C:\\Dec\\"));

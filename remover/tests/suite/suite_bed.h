@@ -6,7 +6,7 @@
 #pragma once
 
 #include "testbed/kit/kit.h"
-#include "toolbox/tests/log_capture.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@ std::string child_path()
 
 } // namespace
 
-owned_handle start_child(const std::string& arguments, HANDLE output)
+tessel::unique_handle start_child(const std::string& arguments, HANDLE output)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -28,11 +28,11 @@ owned_handle start_child(const std::string& arguments, HANDLE output)
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         throw std::runtime_error("CreateProcess failed: " + command);
-    owned_handle thread(process.hThread);
-    return owned_handle(process.hProcess);
+    tessel::unique_handle thread(process.hThread);
+    return tessel::unique_handle(process.hProcess);
 }
 
-DWORD wait_for_exit(const owned_handle& process)
+DWORD wait_for_exit(const tessel::unique_handle& process)
 {
     if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 255);
@@ -49,13 +49,13 @@ std::string run_child(const std::string& arguments, DWORD& exit_code)
     HANDLE read_end = nullptr, write_end = nullptr;
     if (!CreatePipe(&read_end, &write_end, &inherit, 0))
         throw std::runtime_error("CreatePipe failed");
-    owned_handle reader(read_end);
+    tessel::unique_handle reader(read_end);
     SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    owned_handle process;
+    tessel::unique_handle process;
     {
         // The child holds the only write end once ours is closed: the reads
         // below end with the child.
-        owned_handle writer(write_end);
+        tessel::unique_handle writer(write_end);
         process = start_child(arguments, writer.get());
     }
     std::string output;

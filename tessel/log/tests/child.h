@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "owned_handle.h"
+#include "tessel/unique_any.h"
 
 // Starts log_child.exe with the arguments; its standard output and error go to
 // output (inherited), or to this program's when output is null.
-owned_handle start_child(const std::string& arguments, HANDLE output = nullptr);
+tessel::unique_handle start_child(const std::string& arguments, HANDLE output = nullptr);
 
 // Runs log_child.exe to its end and returns what it wrote to standard output.
 std::string run_child(const std::string& arguments, DWORD& exit_code);
 
 // The exit code once the child has ended (waits up to two minutes).
-DWORD wait_for_exit(const owned_handle& process);
+DWORD wait_for_exit(const tessel::unique_handle& process);

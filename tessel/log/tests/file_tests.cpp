@@ -12,7 +12,7 @@
 
 #include "child.h"
 #include "log_lines.h"
-#include "owned_handle.h"
+#include "tessel/unique_any.h"
 #include "run_support.h"
 #include "tessel/log/log.h"
 #include "tessel/system_error_text.h"
@@ -25,8 +25,9 @@ const std::string bom = "\xEF\xBB\xBF";
 
 void write_file(const std::string& name, const std::string& bytes)
 {
-    const owned_handle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file.get()) << name << " " << GetLastError();
+    const tessel::unique_file_handle file(
+        CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file) << name << " " << GetLastError();
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr));
 }
@@ -99,9 +100,10 @@ TEST(file, the_open_file_can_be_shared_by_listeners_readers_and_a_delete)
     EXPECT_EQ(bom + "S a\r\nS b\r\nS c\r\n", read_file(name));
 
     {
-        const owned_handle reader(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_TRUE(reader.get()) << GetLastError();
+        const tessel::unique_file_handle reader(CreateFileA(name.c_str(), GENERIC_READ,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                            0, nullptr));
+        EXPECT_TRUE(reader) << GetLastError();
     }
     // Both listeners share deletion: the open file can be moved away.
     EXPECT_TRUE(MoveFileA(name.c_str(), (base + ".moved.txt").c_str())) << GetLastError();
@@ -113,20 +115,20 @@ TEST(file, processes_share_a_global_lock_named_from_the_base_name)
     const char lock_name[] = "Global\\log-sub dir_lock test";
     {
         log::file listener("sub dir\\lock test");
-        const owned_handle lock(OpenMutexA(SYNCHRONIZE, FALSE, lock_name));
+        const tessel::unique_handle lock(OpenMutexA(SYNCHRONIZE, FALSE, lock_name));
         EXPECT_TRUE(lock.get()) << GetLastError();
     }
     EXPECT_TRUE(exists("sub dir\\lock test.log.txt"));
-    const owned_handle gone(OpenMutexA(SYNCHRONIZE, FALSE, lock_name));
+    const tessel::unique_handle gone(OpenMutexA(SYNCHRONIZE, FALSE, lock_name));
     EXPECT_FALSE(gone.get()) << "the listener's lock outlived it";
 }
 
 TEST(file, a_file_that_cannot_be_opened_raises_log_generic_with_the_system_text)
 {
     const std::string base = base_name();
-    const owned_handle holder(
+    const tessel::unique_file_handle holder(
         CreateFileA((base + ".log.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(holder.get());
+    ASSERT_TRUE(holder);
     try {
         log::file listener(base);
         FAIL() << "no exception";
@@ -211,10 +213,10 @@ TEST(file, rotation_ends_when_the_copy_keeps_failing)
         write_file(base + ".log.txt", old_live);
         log::file listener(base, 1, keep);
         {
-            const owned_handle blocker(CreateFileA((base + ".log.txt").c_str(), GENERIC_WRITE,
-                                                   FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                                   nullptr));
-            ASSERT_TRUE(blocker.get()) << GetLastError();
+            const tessel::unique_file_handle blocker(CreateFileA((base + ".log.txt").c_str(), GENERIC_WRITE,
+                                                                 FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                                 OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(blocker) << GetLastError();
             listener.write(1, "S ", "kept");
         }
         EXPECT_EQ(old_live + "S kept\r\n", read_file(base + ".log.txt"));
@@ -234,19 +236,19 @@ TEST(processes, two_processes_append_whole_lines_in_their_own_order)
     const std::string base = base_name();
     const int count = 500;
     const std::string rendezvous = "log-test-" + std::to_string(GetCurrentProcessId());
-    const owned_handle ready(CreateSemaphoreA(nullptr, 0, 2, (rendezvous + "-ready").c_str()));
-    const owned_handle go(CreateEventA(nullptr, TRUE, FALSE, (rendezvous + "-go").c_str()));
+    const tessel::unique_handle ready(CreateSemaphoreA(nullptr, 0, 2, (rendezvous + "-ready").c_str()));
+    const tessel::unique_handle go(CreateEventA(nullptr, TRUE, FALSE, (rendezvous + "-go").c_str()));
     ASSERT_TRUE(ready.get() && go.get());
 
     const char* tags[] = {"alpha", "omega"};
-    std::vector<owned_handle> children;
+    std::vector<tessel::unique_handle> children;
     for (const char* tag : tags)
         children.push_back(
             start_child("append " + base + " " + tag + " " + std::to_string(count) + " " + rendezvous));
     for (size_t started = 0; started < children.size(); ++started)
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.get(), 60000));
     SetEvent(go.get());
-    for (const owned_handle& child : children)
+    for (const tessel::unique_handle& child : children)
         EXPECT_EQ(0u, wait_for_exit(child));
 
     const std::string bytes = read_file(base + ".log.txt");

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "tessel/log/log.h"
-#include "owned_handle.h"
+#include "tessel/unique_any.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ int log_to_console()
 int append_lines(const char* base, const char* tag, int count, const std::string& rendezvous)
 {
     // Says it is ready, then waits until the other process is ready too.
-    const owned_handle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (rendezvous + "-ready").c_str()));
-    const owned_handle go(OpenEventA(SYNCHRONIZE, FALSE, (rendezvous + "-go").c_str()));
+    const tessel::unique_handle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (rendezvous + "-ready").c_str()));
+    const tessel::unique_handle go(OpenEventA(SYNCHRONIZE, FALSE, (rendezvous + "-go").c_str()));
     if (!ready.get() || !go.get()) {
         std::fprintf(stderr, "rendezvous %s not found: %lu\n", rendezvous.c_str(), GetLastError());
         return 2;

@@ -11,11 +11,6 @@ namespace {
 
 const wchar_t tests_root[] = L"Software\\registry2_tests";
 
-struct local_freer
-{
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
 std::wstring widen_ascii(const char* text)
 {
     return std::wstring(text, text + strlen(text));
@@ -61,10 +56,9 @@ void raw_set_text(HKEY handle, const std::wstring& name, DWORD type, const std::
 
 void restrict_access(HKEY handle, const wchar_t* dacl)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor, nullptr));
-    std::unique_ptr<void, local_freer> owned(descriptor);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, descriptor));
+    tessel::unique_local_memory descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, descriptor.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, descriptor.get()));
 }
 
 std::string handle_text(HKEY handle)

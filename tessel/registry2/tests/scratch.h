@@ -6,14 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 
-struct key_closer
-{
-    void operator()(HKEY handle) const { RegCloseKey(handle); }
-};
-using raw_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+#include "tessel/unique_any.h"
+
+using raw_key = tessel::unique_hkey;
 
 // Creates (or opens) `path` below `parent` with all rights; fails the test on error.
 raw_key raw_create(HKEY parent, const std::wstring& path);

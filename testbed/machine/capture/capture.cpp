@@ -12,42 +12,20 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include "tessel/unique_any.h"
+
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-struct handle_closer
-{
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using unique_handle = std::unique_ptr<void, handle_closer>;
+using tessel::unique_handle;
+using unique_service = tessel::unique_service_handle;
 
-unique_handle own(HANDLE handle)
-{
-    return unique_handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
-}
-
-struct service_closer
-{
-    void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
-};
-using unique_service = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, service_closer>;
-
-struct local_closer
-{
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
-struct file_closer
-{
-    void operator()(FILE* file) const { fclose(file); }
-};
-using unique_file = std::unique_ptr<FILE, file_closer>;
+void close_file(FILE* file) { fclose(file); }
+using unique_file = tessel::unique_any<FILE*, close_file>;
 
 std::string utf8(const std::wstring& text)
 {
@@ -82,10 +60,9 @@ unique_file open_output(const std::wstring& path)
 // RegSaveKey needs the backup privilege held and enabled.
 void enable_privilege(const wchar_t* name)
 {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
         fail("OpenProcessToken", GetLastError());
-    unique_handle token(raw);
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -104,19 +81,19 @@ void save_hive(HKEY root, const std::wstring& path)
 
 void write_user(const std::wstring& path)
 {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         fail("OpenProcessToken", GetLastError());
-    unique_handle token(raw);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
         fail("GetTokenInformation", GetLastError());
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+    tessel::unique_local_memory owned;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid,
+                                reinterpret_cast<wchar_t**>(owned.put())))
         fail("ConvertSidToStringSid", GetLastError());
-    std::unique_ptr<wchar_t, local_closer> owned(text);
+    const wchar_t* text = static_cast<const wchar_t*>(owned.get());
     wchar_t profile[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile)))
         fail("SHGetFolderPath", GetLastError());
@@ -209,7 +186,7 @@ std::wstring image_path(DWORD id)
 // pid, parent pid, exe name, image path
 void write_processes(const std::wstring& path)
 {
-    unique_handle snapshot = own(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const tessel::unique_file_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         fail("CreateToolhelp32Snapshot", GetLastError());
     unique_file out = open_output(path);

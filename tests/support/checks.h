@@ -1,0 +1,23 @@
+// What the tests check on the machine, with plain system calls, so that the
+// checks do not depend on the code under test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Text for assertion messages: each character cut to one byte (the names the
+// tests use are ASCII).
+std::string narrow(const std::wstring& text);
+std::vector<std::string> narrow_lines(const std::vector<std::wstring>& texts);
+
+// Whether the key at path below root opens for reading; view is 0 (the
+// process's own), KEY_WOW64_32KEY or KEY_WOW64_64KEY.
+bool key_exists(HKEY root, const std::wstring& path, REGSAM view = 0);
+// Whether that key exists and holds a value of that name.
+bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = 0);
+
+// Whether a file or folder is at path.
+bool file_exists(const std::string& path);
+bool file_exists(const std::wstring& path);
