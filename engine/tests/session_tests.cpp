@@ -8,7 +8,7 @@
 #include "engine/session.h"
 #include "tessel/log/log.h"
 #include "testbed/kit/kit.h"
-#include "toolbox/tests/log_capture.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "watch_stop/stopper.h"
 
 #include "tessel/log/log.h"
-#include "toolbox/tests/log_capture.h"
+#include "log_capture.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "remover/product.h"
-#include "toolbox/tests/log_capture.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
