@@ -266,7 +266,7 @@ void installer_db_cleaner64::remove_feature_lists(const store& user_data)
 {
     // The classes' store keeps each product's feature list beside its
     // registration; Windows Installer's own uninstall removes both.
-    const raw_key features = open_in_store(user_data.path, L"Features", change_access);
+    const unique_hkey features = open_in_store(user_data.path, L"Features", change_access);
     if (!features)
         return;
     for (const std::wstring& product : product_codes_) {

@@ -4,6 +4,7 @@
 #include "installer_db/records.h"
 #include "remover/common_tray.h"
 #include "remover/sundrel.h"
+#include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
@@ -87,15 +88,6 @@ void heading(const wchar_t* format, const std::wstring& name)
     empty_line();
 }
 
-// Only A to Z change, as the system's single-byte mapping does.
-std::wstring lower_ascii(std::wstring text)
-{
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
-
 bool starts_with(const std::wstring& text, const wchar_t* head)
 {
     return text.compare(0, wcslen(head), head) == 0;
@@ -113,6 +105,17 @@ bool installer_stages_skipped(const run_context& run)
 void clean_installer_data(const std::wstring& upgrade_code)
 {
     clean_installer_database(upgrade_code);
+}
+
+// The counters of the files matching the pattern go. A machine without the
+// counters' key raises; the rest of the stage must still run.
+void remove_counters(const std::wstring& pattern)
+{
+    try {
+        set_shared_dll_counters(pattern, 0);
+    } catch (...) {
+        tessel::log::log_current_exception("SharedDLLs counters not removed");
+    }
 }
 
 std::string sibling_tray_path(const run_context& run)
@@ -211,10 +214,10 @@ void remove_maker_uninstall_entry(const run_context& run)
     } catch (const std::exception&) {
         return;
     }
-    const std::wstring maker = lower_ascii(run.profile.maker_folder);
+    const std::wstring maker = tessel::lower_ascii(run.profile.maker_folder);
     for (const std::wstring& name : names) {
         try {
-            if (lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
+            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
                 continue;
         } catch (const std::exception&) {
             continue;  // no readable display name
@@ -250,7 +253,7 @@ void remove_shared_components(run_context& run)
 
 void remove_shared_dll_counters(run_context& run)
 {
-    set_shared_dll_counters(run.install_dir_wide, 0);
+    remove_counters(run.install_dir_wide);
     closing();
 }
 
@@ -345,7 +348,7 @@ void clean_program_files(run_context& run)
                                  run.profile.tools_folder + L"\\" + run.profile.product_name + L"\\Folder.jpg";
     SetFileAttributesW(picture.c_str(), FILE_ATTRIBUTE_NORMAL);
     delete_file(tools_folder + run.product + "\\Folder.jpg");
-    set_shared_dll_counters(picture, 0);
+    remove_counters(picture);
 
     remove_folder(tools_folder + run.product + "\\");
     remove_empty_folder(tools_folder);
@@ -409,7 +412,7 @@ void clean_software_keys()
     try {
         const tessel::registry2::key software = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(L"Software", false);
         for (const std::wstring& name : software.subkey_names()) {
-            const std::wstring lower = lower_ascii(name);
+            const std::wstring lower = tessel::lower_ascii(name);
             if (starts_with(lower, L"pellamore") || starts_with(lower, L"stageserver"))
                 remove_regkey(HKEY_LOCAL_MACHINE, L"Software", name, true);
         }

@@ -3,8 +3,10 @@
 #include "log_lines.h"
 #include "run_support.h"
 #include "uninstall_entry.h"
+#include "tessel/registry2/key.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -35,7 +37,79 @@ std::string last_nonempty(const std::vector<log_line>& lines)
     return {};
 }
 
+// One registry value that a shell folder is computed from, pointed at a drive
+// that does not exist for the life of the object, so that the shell has no
+// answer for that folder.
+class unresolvable_folder {
+public:
+    unresolvable_folder(HKEY root, const wchar_t* path, const wchar_t* value)
+        : key_(tessel::registry2::key(root).open(path, true)), value_(value)
+    {
+        had_old_ = key_.value_names().count(value_) > 0;
+        if (had_old_)
+            old_ = key_.read_string(value_);
+        key_.write_string(value_, L"Q:\\nowhere");
+    }
+    ~unresolvable_folder()
+    {
+        if (had_old_)
+            key_.write_string(value_, old_);
+        else
+            key_.remove_value(value_);
+    }
+    unresolvable_folder(const unresolvable_folder&) = delete;
+    unresolvable_folder& operator=(const unresolvable_folder&) = delete;
+
+private:
+    tessel::registry2::key key_;
+    std::wstring value_;
+    std::wstring old_;
+    bool had_old_ = false;
+};
+
+std::vector<std::string>::const_iterator find_prefix(const std::vector<std::string>& texts, const std::string& head)
+{
+    return std::find_if(texts.begin(), texts.end(),
+                        [&](const std::string& text) { return text.rfind(head, 0) == 0; });
+}
+
 } // namespace
+
+TEST(remove_entry, a_stage_that_fails_is_named_on_the_log_and_the_run_goes_on)
+{
+    // The engine's removal and the Program Files stage need the user's
+    // application data folder.
+    unresolvable_folder app_data(HKEY_CURRENT_USER,
+                                 L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                 L"AppData");
+    program_run run = run_program("Remove.exe", "C:\\work\\broken");
+    EXPECT_EQ(0u, run.exit_code);
+    const std::vector<log_line> lines = parse_log(run.log_file);
+    const std::vector<std::string> texts = texts_of(lines);
+    const auto failed = find_prefix(texts, "Stage \"Program Files\" failed");
+    ASSERT_NE(texts.end(), failed) << run.log_file;
+    EXPECT_EQ('!', lines[failed - texts.begin()].marker);
+    EXPECT_NE(std::string::npos, failed->find("SHGetFolderPath")) << *failed;
+    EXPECT_NE(texts.end(), std::find(failed, texts.end(), "**** Removing files from Virtual Store ****"));
+    EXPECT_EQ(completed_ok, last_nonempty(lines));
+}
+
+TEST(remove_entry, an_error_in_start_up_ends_the_run_abnormally)
+{
+    // The default installation directory lies in the Program Files folder.
+    unresolvable_folder program_files(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion",
+                                      L"ProgramFilesDir");
+    program_run run = run_program("Remove.exe", "C:\\work\\startup");
+    EXPECT_EQ(1u, run.exit_code);
+    const std::vector<std::string> texts = texts_of(parse_log(run.log_file));
+    const auto failed = find_prefix(texts, "Start-up failed");
+    ASSERT_NE(texts.end(), failed) << run.log_file;
+    const std::vector<std::string> expected_end = {"", "Pellamore force remover version 2.1.2.12 completed abnormally.",
+                                                   ""};
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(expected_end, std::vector<std::string>(texts.end() - 3, texts.end()));
+    EXPECT_EQ(texts.end(), find_prefix(texts, "**** Stop Pellamore processes ****")) << "no stage runs";
+}
 
 TEST(remove_entry, nothing_installed_takes_the_preventive_path_and_completes)
 {

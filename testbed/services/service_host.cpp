@@ -88,8 +88,17 @@ int install_and_start(const service_program& program, SC_HANDLE manager)
             return 1;
         }
     }
-    if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-        trace(L"StartService failed (%lu)", GetLastError());
+    // The scenarios install the services side by side: Wine's manager
+    // answers a start that meets another one with "database locked".
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        error = StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+        if (error != ERROR_SERVICE_DATABASE_LOCKED)
+            break;
+        Sleep(100);
+    }
+    if (error != ERROR_SUCCESS && error != ERROR_SERVICE_ALREADY_RUNNING) {
+        trace(L"StartService failed (%lu)", error);
         return 1;
     }
     return wait_for_state(service.get(), SERVICE_RUNNING, switch_wait_ms) ? 0 : 1;
@@ -154,6 +163,10 @@ int run_switch(const service_program& program)
     for (const action& a : actions) {
         if (!equal_no_case(given, a.name))
             continue;
+        if (equal_no_case(own_settings().text(L"hang", L""), given)) {
+            trace(L"%ls: hangs as set", given.c_str());
+            Sleep(INFINITE);
+        }
         int forced = own_settings().integer(a.knob, 0);
         if (forced != 0) {
             trace(L"%ls: exits with %d as set", given.c_str(), forced);
