@@ -1,6 +1,7 @@
 #include "remover/common_tray.h"
 
 #include "installer_db/records.h"
+#include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
@@ -25,14 +26,6 @@ std::wstring widened(const std::string& shell_folder)
 std::string narrowed(const std::wstring& text)
 {
     return tessel::unicode::to_narrow(text, CP_ACP, false);
-}
-
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 bool file_exists(const std::wstring& path)
@@ -173,7 +166,7 @@ int count_tray_products(const std::wstring& configurations_folder)
     try {
         std::vector<std::string> names = list_files(narrowed(configurations_folder), "*.xml");
         for (std::string& name : names)
-            name = lower_ascii(name);
+            name = tessel::lower_ascii(name);
         // The tray's own file stands for no product.
         const auto own = std::find(names.begin(), names.end(), "sdtray.xml");
         if (own != names.end())

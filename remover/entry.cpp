@@ -1,9 +1,11 @@
 #include "remover/entry.h"
 
+#include "remover/single_run.h"
 #include "remover/stages.h"
 #include "tessel/exception.h"
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
+#include "toolbox/files.h"
 
 #include <windows.h>
 
@@ -80,6 +82,15 @@ void decide_version(ProductInfo& info, bool& version_detected)
     }
 }
 
+void report_restart_needed()
+{
+    if (const int scheduled = scheduled_for_restart()) {
+        tessel::log::info("%d files and folders still in use are scheduled for deletion at the next restart: "
+                          "restart the computer to complete the removal.", scheduled);
+        tessel::log::info("");
+    }
+}
+
 } // namespace
 
 void finish_abnormally(const ProductInfo& info)
@@ -95,7 +106,7 @@ namespace {
 
 // Steps before the stages: the profile, the log, the refusals, the version
 // and the installation directory.
-void start_up(ProductInfo& info, bool& version_detected)
+void start_up(ProductInfo& info, bool& version_detected, std::optional<single_run_lock>& machine)
 {
     attach_listeners();
     write_banner(info);
@@ -104,6 +115,11 @@ void start_up(ProductInfo& info, bool& version_detected)
         refuse(info, too_old, version_tag);
     if (IsRunAsAdministrator(administrator_test_title()) != 1)
         refuse(info, not_administrator, info.product_name + version_tag);
+
+    // From here on the run reads and changes the machine: never two at once.
+    machine.emplace();
+    if (machine->timed_out())
+        finish_abnormally(info);
 
     decide_version(info, version_detected);
     info.install_dir = fixed_install_dir(info.install_dir, info.product_name,
@@ -114,14 +130,16 @@ void start_up(ProductInfo& info, bool& version_detected)
 
 } // namespace
 
-int run_remover()
+int run_remover(DWORD child_wait_limit_ms)
 {
+    set_child_wait_limit(child_wait_limit_ms);
     std::optional<ProductInfo> info;
+    std::optional<single_run_lock> machine;
     bool version_detected = false;
     try {
         load_product_profile();
         info.emplace(product_narrow());
-        start_up(*info, version_detected);
+        start_up(*info, version_detected, machine);
     } catch (...) {
         // Without a settled product and installation directory no stage may
         // run: the run ends abnormally, with the reason on the log.
@@ -130,6 +148,7 @@ int run_remover()
     }
 
     run_cleaning_stages(*info, version_detected);
+    report_restart_needed();
 
     tessel::log::info("%s%s completed OK.", info->product_name.c_str(), version_tag);
     for (int i = 0; i < 3; ++i)

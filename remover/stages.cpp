@@ -4,6 +4,7 @@
 #include "installer_db/records.h"
 #include "remover/common_tray.h"
 #include "remover/sundrel.h"
+#include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"

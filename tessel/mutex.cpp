@@ -59,7 +59,12 @@ real_mutex::real_mutex(const std::string& name) : name_(namespaced_name(name))
 
 bool real_mutex::acquire()
 {
-    switch (WaitForSingleObject(handle_.get(), INFINITE)) {
+    return acquire_within(INFINITE);
+}
+
+bool real_mutex::acquire_within(DWORD limit_ms)
+{
+    switch (WaitForSingleObject(handle_.get(), limit_ms)) {
     case WAIT_TIMEOUT:
         return false;
     case WAIT_FAILED:

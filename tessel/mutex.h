@@ -48,6 +48,8 @@ public:
 
     // Waits without time limit; a mutex abandoned by a dead owner is taken too.
     bool acquire() override;
+    // The same, waiting at most limit_ms; false when the time ran out.
+    bool acquire_within(DWORD limit_ms);
     void release() override;
 
     // The name the mutex was created or opened under.

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 
 namespace fs = boost::filesystem;
 
@@ -117,6 +116,136 @@ void remove_tree(const fs::path& path, removal& result)
         removal_failed(path, error);
 }
 
+// ---- What is in use goes at the next restart ------------------------------
+//
+// A file that a running program holds open, a running program's image or a
+// loaded library cannot be deleted now; the system deletes it at the next
+// restart when asked with MoveFileEx (the pending deletions run in the order
+// they were asked for, so a folder goes after its contents, and a folder goes
+// only when it is empty by then). Only what a removal was asked to delete is
+// ever scheduled, and never through a link.
+
+int restart_scheduled = 0;
+
+bool is_in_use(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+bool is_missing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Backslashes only, no trailing separator: the form the log shows.
+std::wstring plain_path(std::wstring text)
+{
+    for (wchar_t& c : text)
+        if (c == L'/')
+            c = L'\\';
+    while (text.size() > 3 && text.back() == L'\\')
+        text.pop_back();
+    return text;
+}
+
+// The \\?\ form, so that paths longer than MAX_PATH work too.
+std::wstring long_form(const std::wstring& plain)
+{
+    if (plain.size() >= 2 && plain[1] == L':')
+        return L"\\\\?\\" + plain;
+    return plain;
+}
+
+bool schedule_at_restart(const std::wstring& plain)
+{
+    if (!MoveFileExW(long_form(plain).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        tessel::log::info(L"FAILED TO schedule '%ls' for removal at restart; error %d !", plain.c_str(),
+                          static_cast<int>(GetLastError()));
+        return false;
+    }
+    ++restart_scheduled;
+    tessel::log::info(L"   %ls will be removed at the next restart", plain.c_str());
+    return true;
+}
+
+enum class remains { nothing, scheduled, kept };
+
+void schedule_at_restart(const std::string& path)
+{
+    try {
+        schedule_at_restart(plain_path(tessel::unicode::to_wide(path, CP_ACP)));
+    } catch (const std::exception&) {
+        tessel::log::info("FAILED TO schedule '%s' for removal at restart !", path.c_str());
+    }
+}
+
+remains worse(remains a, remains b)
+{
+    return static_cast<int>(a) > static_cast<int>(b) ? a : b;
+}
+
+std::vector<std::wstring> entries_of(const std::wstring& folder, bool& complete)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const tessel::unique_find_handle search(FindFirstFileW((long_form(folder) + L"\\*").c_str(), &found));
+    complete = search.is_valid() || GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!search)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search.get(), &found));
+    complete = GetLastError() == ERROR_NO_MORE_FILES;
+    return names;
+}
+
+// A second pass over what a failed removal left: what can go now goes, what is
+// in use is scheduled for the next restart, and a folder with something kept
+// inside (a link, a file that cannot be deleted for another reason) stays.
+remains remove_or_schedule(const std::wstring& plain)
+{
+    const std::wstring target = long_form(plain);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return is_missing(GetLastError()) ? remains::nothing : remains::kept;
+    if (is_linked_folder(attributes))
+        return remains::kept;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(target.c_str()))
+            return remains::nothing;
+        return is_in_use(GetLastError()) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
+    }
+    bool complete = false;
+    remains below = remains::nothing;
+    for (const std::wstring& name : entries_of(plain, complete))
+        below = worse(below, remove_or_schedule(plain + L"\\" + name));
+    if (!complete || below == remains::kept)
+        return remains::kept;
+    if (RemoveDirectoryW(target.c_str()))
+        return remains::nothing;
+    const bool in_use = is_in_use(GetLastError());
+    return (below == remains::scheduled || in_use) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
+}
+
+remains remove_or_schedule(const fs::path& path)
+{
+    return remove_or_schedule(plain_path(path.native()));
+}
+
+// The second pass for a path in narrow text; true when nothing is left of it.
+bool nothing_left_after_second_pass(const std::string& path)
+{
+    try {
+        return remove_or_schedule(plain_path(tessel::unicode::to_wide(path, CP_ACP))) == remains::nothing;
+    } catch (...) {
+        return false;
+    }
+}
+
 // The first folder on the way from base down to base / relative (both ends
 // included) that is a link, or an empty path.
 fs::path first_link_on_the_way(const fs::path& base, const fs::path& relative)
@@ -181,8 +310,16 @@ bool delete_file(const std::string& path)
         tessel::log::info("   %s removed", path.c_str());
         return true;
     }
-    tessel::log::info("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(GetLastError()));
+    const DWORD error = GetLastError();
+    tessel::log::info("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(error));
+    if (is_in_use(error))
+        schedule_at_restart(path);
     return false;
+}
+
+int scheduled_for_restart()
+{
+    return restart_scheduled;
 }
 
 bool remove_folder(const std::string& path)
@@ -201,6 +338,10 @@ bool remove_folder(const std::string& path)
         }
     } catch (const std::exception& e) {
         tessel::log::log_current_exception(e.what());
+        if (nothing_left_after_second_pass(path)) {
+            tessel::log::info(". Folder '%s' was removed", path.c_str());
+            return true;
+        }
     } catch (...) {
     }
     tessel::log::info("! Failed to remove folder '%s' !", path.c_str());
@@ -326,6 +467,7 @@ int rmove_virtual_store()
     const fs::path profiles = folder_above(profile);
     std::uintmax_t total = 0;
     for (fs::directory_iterator entry(profiles), end; entry != end; ++entry) {
+        fs::path removing; // set once the way down is known to hold no link
         try {
             const fs::path store = entry->path() / virtual_store_subpath;
             if (!fs::exists(store))
@@ -335,12 +477,15 @@ int rmove_virtual_store()
                 log_link_left_alone(link);
                 continue;
             }
+            removing = store;
             removal result;
             remove_tree(store, result);
             total += result.count;
         } catch (...) {
             tessel::log::info("Error occured in rmove_virtual_store(), System Error Code = %d",
                               static_cast<int>(GetLastError()));
+            if (!removing.empty())
+                remove_or_schedule(removing);
         }
     }
     return static_cast<int>(total);
@@ -365,6 +510,7 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
         const fs::path profiles = folder_above(profile);
         const fs::path relative(relative_path);
         for (fs::directory_iterator entry(profiles), end; entry != end; ++entry) {
+            fs::path removing; // set once the way down is known to hold no link
             try {
                 if (entry->path().native() == all_users)
                     continue;
@@ -377,11 +523,14 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
                     log_link_left_alone(link);
                     continue;
                 }
+                removing = target;
                 removal result;
                 remove_tree(target, result);
             } catch (const std::exception&) {
                 tessel::log::error("Error occured in remove_dir_in_userappdata_for_allprofiles(), System Error Code = %d",
                                    static_cast<int>(GetLastError()));
+                if (!removing.empty())
+                    remove_or_schedule(removing);
             }
         }
     } catch (...) {

@@ -7,6 +7,11 @@
 // through a folder that carries the reparse-point attribute (a junction or a
 // symbolic link): such a link is left in place with its target and logged, and
 // the folders above it stay.
+//
+// What cannot be deleted because it is in use (held open, a running program's
+// image, a loaded library) is scheduled for deletion at the next restart, with
+// a line on the log each: a file that delete_file was given, and what is left
+// of a recursive removal that failed. Nothing else is ever scheduled.
 #pragma once
 
 #include <string>
@@ -14,6 +19,10 @@
 
 // True when the file was deleted.
 bool delete_file(const std::string& path);
+
+// How many files and folders this process has scheduled for deletion at the
+// next restart.
+int scheduled_for_restart();
 
 // The folder and everything below it. True when the folder is gone and at
 // least one entry was removed.

@@ -14,6 +14,8 @@ namespace {
 
 using tessel::unique_handle;
 
+DWORD child_wait_limit_ms = default_child_wait_limit_ms;
+
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI process entry");
 
 // Calls visit(entry) for every process of a fresh snapshot, until it returns
@@ -79,7 +81,31 @@ bool terminate_process(DWORD id)
     return true;
 }
 
+// Waits for a child up to the limit. A child still running then hangs: it is
+// terminated, so that the run goes on as if it had failed.
+DWORD wait_for_child(HANDLE process, const std::string& program)
+{
+    const DWORD wait = WaitForSingleObject(process, child_wait_limit_ms);
+    if (wait == WAIT_TIMEOUT) {
+        TerminateProcess(process, 255);
+        WaitForSingleObject(process, 10000);
+        tessel::log::info("Program '%s' did not end within %u s and was terminated; going on as if it had failed",
+                          program.c_str(), static_cast<unsigned>(child_wait_limit_ms / 1000));
+    }
+    return wait;
+}
+
 } // namespace
+
+void set_child_wait_limit(DWORD limit_ms)
+{
+    child_wait_limit_ms = limit_ms;
+}
+
+DWORD child_wait_limit()
+{
+    return child_wait_limit_ms;
+}
 
 std::string adjust_process_name(const std::string& name)
 {
@@ -167,7 +193,7 @@ bool run_and_wait(const std::string& directory, const std::string& command_line)
         return false;
     const unique_handle process(info.hProcess);
     const unique_handle thread(info.hThread);
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0;
+    return wait_for_child(process.get(), full) == WAIT_OBJECT_0;
 }
 
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
@@ -191,7 +217,8 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
     // that was already running; the wait on the null handle then fails.
     const unique_handle process(execute.hProcess);
 
-    const DWORD wait = WaitForSingleObject(process.get(), INFINITE);
+    const DWORD wait = process ? wait_for_child(process.get(), tessel::format("\"%ls\" %ls", file.c_str(), parameters.c_str()))
+                               : WaitForSingleObject(process.get(), 0);
     switch (wait) {
     case WAIT_OBJECT_0: {
         DWORD exit_code = 0;

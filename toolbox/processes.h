@@ -6,6 +6,16 @@
 #include <windows.h>
 #include <string>
 
+// How long run_and_wait and launch_and_wait_for_exit_code wait for a child
+// program: far above the seconds a healthy one of the family takes. A child
+// still running then is taken to hang: it is terminated, a line on the log
+// names it and how long it ran, and the wait reports failure.
+constexpr DWORD default_child_wait_limit_ms = 5 * 60 * 1000;
+
+// The limit for every later wait of this process (tests shorten it).
+void set_child_wait_limit(DWORD limit_ms);
+DWORD child_wait_limit();
+
 // The name as the running system reports it: Windows 2000 shows at most 15
 // characters of an executable's name, so there a longer name is cut to 15.
 std::string adjust_process_name(const std::string& name);
@@ -29,12 +39,13 @@ void deal_with_process(const std::string& name);
 
 // Runs directory + "\" + command_line (or command_line alone when directory is
 // empty) detached from the console, with directory as working directory, and
-// waits for it without limit. True when it started and ended; its exit code is
-// not examined.
+// waits for it up to child_wait_limit(). True when it started and ended; its
+// exit code is not examined.
 bool run_and_wait(const std::string& directory, const std::string& command_line);
 
-// Starts the file through the shell, hidden, and waits for it without limit.
-// The program's exit code, or 1 on any failure.
+// Starts the file through the shell, hidden, and waits for it up to
+// child_wait_limit(). The program's exit code, or 1 on any failure (a child
+// ended for hanging included).
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
                                     const std::wstring& directory);
 

@@ -11,42 +11,13 @@
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/services.h"
 #include "toolbox/shared_dlls.h"
+#include "watch_stop/product_library.h"
 #include "watch_stop/stopper.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <tuple>
-
-// The installed product's library, as the product's own programs call it:
-// create_application() returns the application; the application's first
-// operation gives its command-line handler (or null), whose first operation
-// carries out a command line. Declared outside an unnamed namespace: the
-// classes that implement them live in that library, which the compiler must
-// not assume away.
-namespace product_library {
-
-class command_line_handler
-{
-public:
-    virtual bool process_command_line(const wchar_t* command_line) = 0;
-
-protected:
-    ~command_line_handler() = default;
-};
-
-class application
-{
-public:
-    virtual command_line_handler* get_command_line_handler() = 0;
-
-protected:
-    ~application() = default;
-};
-
-using create_application_fn = application*(__cdecl*)();
-
-} // namespace product_library
 
 namespace {
 
@@ -90,6 +61,19 @@ bool wait_until_gone(const char* exe)
             return true;
     }
     return false;
+}
+
+// The last look at a service's program, logged with one of the two texts; a
+// look that fails counts as still up.
+bool report_gone(const char* exe, const char* gone_text, const char* up_text)
+{
+    bool gone = false;
+    try {
+        gone = !is_running(exe);
+    } catch (...) {
+    }
+    tessel::log::info("%s", gone ? gone_text : up_text);
+    return gone;
 }
 
 bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, unsigned than_minor,
@@ -302,25 +286,19 @@ void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbre
 bool stop_scancore_watch_service(const ProductInfo& info, const std::wstring& abbreviation)
 {
     tessel::log::info("stop AV Watch Service");
-    try {
-        if (watch_service_runs()) {
-            try {
-                stop_watch_service_by_version(info, abbreviation);
-                wait_until_gone(watch_service_exe);
-            } catch (const std::exception& e) {
-                tessel::log::info("stop_scancore_watch_service exception: %s", e.what());
-            } catch (...) {
-                tessel::log::info("stop_scancore_watch_service unhandled exception");
-            }
+    if (watch_service_runs()) {
+        // A way that raises skips the polling.
+        try {
+            stop_watch_service_by_version(info, abbreviation);
+            wait_until_gone(watch_service_exe);
+        } catch (const std::exception& e) {
+            tessel::log::info("stop_scancore_watch_service exception: %s", e.what());
+        } catch (...) {
+            tessel::log::info("stop_scancore_watch_service unhandled exception");
         }
-        if (!watch_service_runs()) {
-            tessel::log::info("AV Watch Service was stopped succesfully");
-            return true;
-        }
-    } catch (...) {
     }
-    tessel::log::info("AV Watch Service looks to be still up");
-    return false;
+    return report_gone(watch_service_exe, "AV Watch Service was stopped succesfully",
+                       "AV Watch Service looks to be still up");
 }
 
 bool stop_scanning_service()
@@ -336,15 +314,8 @@ bool stop_scanning_service()
         }
     } catch (...) {
     }
-    try {
-        if (!scanning_service_runs()) {
-            tessel::log::info("AV Scanning Service was stopped succesfully");
-            return true;
-        }
-    } catch (...) {
-    }
-    tessel::log::info("AV Scanning Service looks to be still up");
-    return false;
+    return report_gone(scanning_service_exe, "AV Scanning Service was stopped succesfully",
+                       "AV Scanning Service looks to be still up");
 }
 
 bool stop_services_legacy(const std::string& folder)

@@ -8,6 +8,7 @@
 #include "engine/session.h"
 #include "tessel/log/log.h"
 #include "testbed/kit/kit.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -122,26 +123,6 @@ private:
     std::condition_variable arrived_;
     std::vector<std::string> items_;
     av::engine_settings last_settings_;
-};
-
-// Lines the log receives, with their level markers.
-class captured_lines : public tessel::log::listener
-{
-public:
-    void write(int, const std::string& stamp, const std::string& text) override
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(stamp.substr(20, 1) + " " + text);
-    }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
 };
 
 class engine_session : public ::testing::Test
@@ -307,24 +288,23 @@ TEST_F(engine_session, a_consumer_that_raises_is_logged_with_the_callback_name)
     public:
         void consume(av::message_ptr) override { throw std::runtime_error("consumer failed"); }
     };
-    auto* lines = new captured_lines;
-    tessel::log::add(lines);
+    log_capture capture;
     knob(L"reports", L"state,settings");
     raising consumer;
     {
         av::engine session(&consumer);
         Sleep(1000);
     }
-    std::vector<std::string> logged = lines->lines();
-    tessel::log::shutdown();
-    auto has_prefix = [&](const std::string& prefix) {
-        for (const std::string& line : logged)
-            if (line.rfind(prefix, 0) == 0)
+    // Written at the exception level: delivered as errors, decorated with the exception.
+    auto logged_as_error = [&](const std::string& context) {
+        for (const captured_line& line : capture.lines())
+            if (line.level == tessel::log::level_error && line.text.rfind(context, 0) == 0 &&
+                line.text.find("consumer failed") != std::string::npos)
                 return true;
         return false;
     };
-    EXPECT_TRUE(has_prefix("@ av::engine::impl::commit_delayed_callbacks")) << ::testing::PrintToString(logged);
-    EXPECT_TRUE(has_prefix("@ av::engine::impl::settings_callback")) << ::testing::PrintToString(logged);
+    EXPECT_TRUE(logged_as_error("av::engine::impl::commit_delayed_callbacks")) << ::testing::PrintToString(capture.texts());
+    EXPECT_TRUE(logged_as_error("av::engine::impl::settings_callback")) << ::testing::PrintToString(capture.texts());
 }
 
 TEST(engine_library, is_found_in_the_suites_engine_folder)

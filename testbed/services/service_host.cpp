@@ -163,6 +163,10 @@ int run_switch(const service_program& program)
     for (const action& a : actions) {
         if (!equal_no_case(given, a.name))
             continue;
+        if (equal_no_case(own_settings().text(L"hang", L""), given)) {
+            trace(L"%ls: hangs as set", given.c_str());
+            Sleep(INFINITE);
+        }
         int forced = own_settings().integer(a.knob, 0);
         if (forced != 0) {
             trace(L"%ls: exits with %d as set", given.c_str(), forced);

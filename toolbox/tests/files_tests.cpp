@@ -9,6 +9,7 @@
 #include "log_capture.h"
 #include "run_support.h"
 #include "tessel/registry2/key.h"
+#include "tessel/unique_any.h"
 
 #include <boost/filesystem.hpp>
 #include "tessel/unique_any.h"
@@ -92,6 +93,46 @@ std::string profile_folder_name()
 }
 
 using owned_handle = tessel::unique_handle;
+
+// The deletions (pairs of an NT path and an empty target) that the system
+// carries out at its next restart.
+lines pending_deletions()
+{
+    tessel::unique_hkey session;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                      session.put()) != ERROR_SUCCESS)
+        return {"no Session Manager key"};
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t)), type = 0;
+    if (RegQueryValueExW(session.get(), L"PendingFileRenameOperations", nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return {};
+    // Pairs of strings, each ended by a null, then one more null.
+    lines found;
+    const size_t count = size / sizeof(wchar_t);
+    for (size_t at = 0; at < count && data[at] != 0;) {
+        const std::wstring source(data.data() + at), target(data.data() + at + source.size() + 1);
+        found.push_back(std::string(source.begin(), source.end()));
+        found.push_back(std::string(target.begin(), target.end()));
+        at += source.size() + target.size() + 2;
+    }
+    return found;
+}
+
+// Runs a program of the system and waits for it; its exit code.
+DWORD run_system_program(std::string command_line)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return GetLastError();
+    const tessel::unique_handle process(started.hProcess), thread(started.hThread);
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.get(), 120000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.get(), &code);
+    return code;
+}
 
 // Another process (file_holder.exe) holding files open without delete
 // sharing for the life of the object.
@@ -584,24 +625,32 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
     held_files held({"C:\\work\\locked\\held.txt", "C:\\work\\single\\held.txt", others + "\\held.dat"});
     ASSERT_TRUE(held.holding());
 
+    EXPECT_EQ(0, scheduled_for_restart());
     {
+        // What is in use goes at the next restart.
         log_capture log;
         EXPECT_FALSE(delete_file("C:\\work\\single\\held.txt"));
-        EXPECT_EQ(lines{"FAILED TO remove 'C:\\work\\single\\held.txt'; error 32 !"}, log.texts());
+        EXPECT_EQ((lines{"FAILED TO remove 'C:\\work\\single\\held.txt'; error 32 !",
+                         "   C:\\work\\single\\held.txt will be removed at the next restart"}),
+                  log.texts());
     }
     {
-        // The library's error, then the failure line.
+        // The library's error; what is left goes now or, in use, at the next
+        // restart, its folder after it; then the failure line.
         log_capture log;
         EXPECT_FALSE(remove_folder("C:\\work\\locked"));
         const std::vector<captured_line> written = log.lines();
-        ASSERT_EQ(2u, written.size());
+        ASSERT_EQ(4u, written.size());
         EXPECT_EQ(tessel::log::level_error, written[0].level);
         const std::string failure = "boost::filesystem::remove_all: ";
         EXPECT_EQ(0u, written[0].text.find(failure)) << written[0].text;
         EXPECT_NE(std::string::npos, written[0].text.find("[system:32]")) << written[0].text;
         EXPECT_NE(std::string::npos, written[0].text.find(" exception: " + failure)) << written[0].text;
-        EXPECT_EQ("! Failed to remove folder 'C:\\work\\locked' !", written[1].text);
+        EXPECT_EQ("   C:\\work\\locked\\held.txt will be removed at the next restart", written[1].text);
+        EXPECT_EQ("   C:\\work\\locked will be removed at the next restart", written[2].text);
+        EXPECT_EQ("! Failed to remove folder 'C:\\work\\locked' !", written[3].text);
         EXPECT_TRUE(file_exists("C:\\work\\locked\\held.txt"));
+        EXPECT_FALSE(file_exists("C:\\work\\locked\\z.txt"));
     }
     {
         // One profile's store fails; the others are still removed.
@@ -611,5 +660,30 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
         EXPECT_EQ(1u, errors.size());
         EXPECT_FALSE(file_exists(mine));
         EXPECT_TRUE(file_exists(others + "\\held.dat"));
+        EXPECT_EQ((lines{"   " + others + "\\held.dat will be removed at the next restart",
+                         "   " + others + " will be removed at the next restart"}),
+                  containing(log.texts(), "will be removed at the next restart"));
     }
+    EXPECT_EQ(5, scheduled_for_restart());
+    EXPECT_EQ((lines{"\\??\\C:\\work\\single\\held.txt", "", "\\??\\C:\\work\\locked\\held.txt", "",
+                     "\\??\\C:\\work\\locked", "", "\\??\\" + others + "\\held.dat", "", "\\??\\" + others, ""}),
+              pending_deletions());
+}
+
+// Wine's restart carries the scheduled deletions out once nothing holds the
+// files any more.
+TEST(held_open, what_was_scheduled_is_gone_after_a_restart)
+{
+    make_file("C:\\work\\restart\\kept\\free.txt");
+    {
+        held_files held({"C:\\work\\restart\\kept\\held.txt"});
+        ASSERT_TRUE(held.holding());
+        log_capture log;
+        EXPECT_FALSE(remove_folder("C:\\work\\restart"));
+        EXPECT_TRUE(file_exists("C:\\work\\restart\\kept\\held.txt"));
+    }
+    make_file("C:\\work\\restart-neighbour.txt");
+    EXPECT_EQ(0u, run_system_program("wineboot.exe -r"));
+    EXPECT_FALSE(file_exists("C:\\work\\restart"));
+    EXPECT_TRUE(file_exists("C:\\work\\restart-neighbour.txt"));
 }

@@ -269,3 +269,42 @@ TEST(get_file_version, reads_the_fixed_file_version)
     EXPECT_EQ("", get_file_version(std::string(work) + "missing.exe"));
     EXPECT_EQ("", get_file_version(""));
 }
+
+// A child that never ends: both waits give up after the limit, terminate it,
+// say which program they ended and after how long, and report failure.
+TEST(child_wait_limit, ends_a_hanging_child_and_reports_failure)
+{
+    const std::string folder = std::string(work) + "hang";
+    kit::make_folders(wide(folder));
+    const std::wstring probe = wide(folder + "\\hanging_probe.exe");
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), probe.c_str(), FALSE));
+    EXPECT_EQ(default_child_wait_limit_ms, child_wait_limit());
+    set_child_wait_limit(3000);
+    {
+        log_capture log;
+        const ULONGLONG started = GetTickCount64();
+        EXPECT_FALSE(run_and_wait(folder, "hanging_probe.exe wait"));
+        EXPECT_GE(GetTickCount64() - started, 3000u);
+        EXPECT_TRUE(kit::processes_named(L"hanging_probe.exe").empty());
+        EXPECT_EQ((std::vector<std::string>{"Program '" + folder +
+                                            "\\hanging_probe.exe wait' did not end within 3 s and was terminated; "
+                                            "going on as if it had failed"}),
+                  log.texts());
+    }
+    {
+        log_capture log;
+        EXPECT_EQ(1u, launch_and_wait_for_exit_code(probe, L"wait", L""));
+        EXPECT_TRUE(kit::processes_named(L"hanging_probe.exe").empty());
+        const std::string program = folder + "\\hanging_probe.exe";
+        EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"" + program + "\" wait",
+                                            "Program '\"" + program +
+                                                "\" wait' did not end within 3 s and was terminated; "
+                                                "going on as if it had failed",
+                                            "WaitForSingleObject returned WAIT_TIMEOUT"}),
+                  log.texts());
+    }
+    // A child that ends within the limit is waited for as before.
+    EXPECT_TRUE(run_and_wait(folder, "hanging_probe.exe exit 0"));
+    EXPECT_EQ(7u, launch_and_wait_for_exit_code(probe, L"exit 7", L""));
+    set_child_wait_limit(default_child_wait_limit_ms);
+}

@@ -3,12 +3,14 @@
 #include "watch_stop/stopper.h"
 
 #include "tessel/log/log.h"
+#include "log_capture.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
 
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,25 +19,17 @@ namespace {
 
 using namespace testbed;
 
-// Lines the log receives: level marker, blank, text.
-class captured_lines : public tessel::log::listener
+// What the log received, each line as its level's marker, a blank and the text.
+std::vector<std::string> marked_lines(const log_capture& capture)
 {
-public:
-    void write(int, const std::string& stamp, const std::string& text) override
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(stamp.substr(20, 1) + " " + text);
-    }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+    std::vector<std::string> lines;
+    for (const captured_line& line : capture.lines())
+        lines.push_back(std::string(1, line.level == tessel::log::level_debug   ? '#'
+                                       : line.level == tessel::log::level_error ? '!'
+                                                                                : ' ') +
+                        " " + line.text);
+    return lines;
+}
 
 std::string narrow(const std::wstring& text)
 {
@@ -49,13 +43,12 @@ protected:
     {
         kit::clear_trace();
         kit::install_engine(L"2.1.12");
-        lines_ = new captured_lines;
-        tessel::log::add(lines_);
+        capture_ = std::make_unique<log_capture>();
     }
 
     void TearDown() override
     {
-        tessel::log::shutdown();
+        capture_.reset();
         kit::remove_all_doubles();
         kit::clear_knobs();
         kit::remove_folder(kit::engine_folder());
@@ -87,14 +80,14 @@ protected:
     std::vector<std::string> lines_without_session_texts()
     {
         std::vector<std::string> kept;
-        for (const std::string& line : lines_->lines())
+        for (const std::string& line : marked_lines(*capture_))
             if (line.rfind("# engine::impl::", 0) != 0 && line.rfind("# Scheduler settings", 0) != 0 &&
                 line.rfind("# Number of paths", 0) != 0)
                 kept.push_back(line);
         return kept;
     }
 
-    captured_lines* lines_ = nullptr;
+    std::unique_ptr<log_capture> capture_;
 };
 
 TEST_F(stopper_bed, stops_a_running_watch_service_within_30_seconds)
@@ -137,7 +130,7 @@ TEST_F(stopper_bed, a_bad_state_before_a_usable_one_is_logged_and_waited_past)
 {
     knob(L"state", L"-1,1");
     EXPECT_EQ("", stop_raising(30));
-    std::vector<std::string> lines = lines_->lines();
+    std::vector<std::string> lines = marked_lines(*capture_);
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "! Scancore indicates that it's in av::bad state"));
 }
 
@@ -150,7 +143,7 @@ TEST_F(stopper_bed, failures_raise_their_texts)
     EXPECT_EQ("Cannot create the engine instance", stop_raising(30));
     kit::remove_folder(kit::engine_folder());
     EXPECT_EQ("Scancore.dll is not found. errCode 126", stop_raising(30));
-    for (const std::string& line : lines_->lines())
+    for (const std::string& line : marked_lines(*capture_))
         EXPECT_NE('!', line[0]) << line;  // the stopper logs none of these
 }
 
@@ -162,7 +155,7 @@ TEST_F(stopper_bed, a_confirmation_that_never_comes_times_out_after_the_limit)
     EXPECT_EQ(text, stop_raising(1));
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 1000u);
-    std::vector<std::string> lines = lines_->lines();
+    std::vector<std::string> lines = marked_lines(*capture_);
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "! " + text));
 }
 

@@ -98,7 +98,8 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
     kit::write_file(configurations() + L"QELVA.xml", "<qelva/>");
     kit::write_file(tray_folder() + L"HTML\\gfx\\Icon_SDTRAY-UPD-QELVA.png", "icon");
     lay_profiles_data();
-    kit::process tray(L"\"" + tray_program() + L"\"");
+    std::unique_ptr<kit::process> tray;
+    ASSERT_TRUE(start_tray(tray));
     ASSERT_TRUE(value_exists(run_key, L"CommonSundrelTray"));
     {
         log_capture log;
@@ -118,7 +119,7 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
                                      "Number of products with Common Tray according to configurations files: 0"}));
         EXPECT_FALSE(has(texts, "Terminate running process: " + program));
     }
-    EXPECT_TRUE(tray.wait(5000));
+    EXPECT_TRUE(tray->wait(5000));
     EXPECT_FALSE(exists(tray_folder()));
     EXPECT_FALSE(exists(kit::common_app_data() + L"Drummets\\Tray"));
     EXPECT_FALSE(key_exists(tray_key));

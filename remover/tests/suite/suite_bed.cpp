@@ -244,6 +244,18 @@ const wchar_t run_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::wstring tray_program() { return tray_folder() + L"DrummetsTray.exe"; }
 
+bool start_tray(std::unique_ptr<testbed::kit::process>& tray)
+{
+    tray = std::make_unique<testbed::kit::process>(L"\"" + tray_program() + L"\"");
+    const std::string running = "DrummetsTray.exe[" + std::to_string(tray->id()) + "] running";
+    for (int poll = 0; poll < 300; ++poll) {
+        if (testbed::kit::trace_text().find(running) != std::string::npos)
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
 void lay_tray(const std::vector<std::wstring>& configuration_files, bool with_qzhtml)
 {
     place(L"DrummetsTray.exe", tray_folder());

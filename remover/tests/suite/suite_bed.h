@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,9 @@ void lay_tray(const std::vector<std::wstring>& configuration_files, bool with_qz
 std::wstring tray_program();  // tray folder + DrummetsTray.exe
 extern const wchar_t tray_key[];  // SOFTWARE\Drummets\Tray
 extern const wchar_t run_key[];   // SOFTWARE\Microsoft\Windows\CurrentVersion\Run
+// Starts the tray program and waits (30 s at most) until it says it runs, so
+// that it hears a "/quit". False when it did not.
+bool start_tray(std::unique_ptr<testbed::kit::process>& tray);
 // Data of the maker in this user's and a second user's application data.
 void lay_profiles_data();
 

@@ -15,7 +15,8 @@ TEST(tray_stage_slow, tray_that_ignores_quit_is_terminated_after_the_polls)
 {
     lay_tray({L"sdtray.xml"}, true);
     kit::set_knob(L"DrummetsTray", L"ignore_quit", L"1");
-    kit::process tray(L"\"" + tray_program() + L"\"");
+    std::unique_ptr<kit::process> tray;
+    ASSERT_TRUE(start_tray(tray));
     {
         log_capture log;
         CommonTrayRemover(L"Drummets", L"DrummetsTray.exe").remove_common_tray();
@@ -24,8 +25,8 @@ TEST(tray_stage_slow, tray_that_ignores_quit_is_terminated_after_the_polls)
                                            "Dealing with 'DrummetsTray.exe' process ....",
                                            "Process: " + program + " closed successfully"}));
     }
-    EXPECT_TRUE(tray.wait(5000));
-    EXPECT_EQ(255u, tray.exit_code());
+    EXPECT_TRUE(tray->wait(5000));
+    EXPECT_EQ(255u, tray->exit_code());
     EXPECT_TRUE(kit::trace_text().find("DrummetsTray.exe") != std::string::npos);
     EXPECT_FALSE(exists(tray_folder()));
     clear_machine();

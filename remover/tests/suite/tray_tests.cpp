@@ -68,7 +68,8 @@ TEST_F(tray_stage, sibling_left_keeps_the_tray_and_sets_its_counters_to_one)
     // This product's file cannot be deleted.
     SetFileAttributesW((configurations() + L"QELVA.xml").c_str(), FILE_ATTRIBUTE_READONLY);
     set_shared_dll_counter(neighbour(), 5);
-    kit::process tray(L"\"" + tray_program() + L"\"");
+    std::unique_ptr<kit::process> tray;
+    ASSERT_TRUE(start_tray(tray));
 
     remove_tray();
     const lines texts = log.texts();
@@ -78,7 +79,7 @@ TEST_F(tray_stage, sibling_left_keeps_the_tray_and_sets_its_counters_to_one)
                      "Number of products with Common Tray according to configurations files: 1"}),
               lines(texts.begin(), texts.begin() + std::min<size_t>(texts.size(), 5)));
 
-    EXPECT_TRUE(tray.running());
+    EXPECT_TRUE(tray->running());
     EXPECT_TRUE(exists(tray_program()));
     EXPECT_TRUE(key_exists(tray_key));
     EXPECT_TRUE(value_exists(run_key, L"CommonSundrelTray"));
@@ -135,7 +136,8 @@ TEST_F(tray_stage, without_qzhtml_no_quit_is_sent_and_the_running_tray_is_termin
 {
     lay_tray({L"sdtray.xml"}, false);
     lay_profiles_data();
-    kit::process tray(L"\"" + tray_program() + L"\"");
+    std::unique_ptr<kit::process> tray;
+    ASSERT_TRUE(start_tray(tray));
 
     remove_tray();
     const lines texts = log.texts();
@@ -144,8 +146,8 @@ TEST_F(tray_stage, without_qzhtml_no_quit_is_sent_and_the_running_tray_is_termin
     EXPECT_TRUE(in_order(texts, {"Number of prosucts = 0", "Terminate running process: " + program,
                                  "Dealing with 'DrummetsTray.exe' process ....",
                                  "Process: " + program + " closed successfully"}));
-    EXPECT_TRUE(tray.wait(5000));
-    EXPECT_EQ(255u, tray.exit_code());
+    EXPECT_TRUE(tray->wait(5000));
+    EXPECT_EQ(255u, tray->exit_code());
     EXPECT_FALSE(exists(tray_folder()));
     EXPECT_FALSE(exists(app_data() + L"Drummets"));
     EXPECT_FALSE(exists(other_app_data() + L"Drummets"));
