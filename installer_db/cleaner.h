@@ -44,7 +44,9 @@ private:
     void add_user_data_stores(const store& root);
     void remove_upgrade_codes(const store& root);
     void remove_products(const store& user_data);
-    void remove_feature_lists(const store& user_data);
+    // Each product's key (with its subtree) in the store's list ("Products",
+    // "Features"); with report, one line for each.
+    void remove_product_keys(const store& user_data, const wchar_t* list, bool report);
     void remove_components(const store& user_data);
     // Applies the component rule to one component key; true when the whole
     // component is to go.
@@ -82,7 +84,7 @@ private:
     void add_user_data_stores(const store& root);
     void remove_upgrade_codes(const store& root);
     void remove_products(const store& user_data);
-    void remove_feature_lists(const store& user_data);
+    void remove_product_keys(const store& user_data, const wchar_t* list, bool report);
     void remove_components(const store& user_data);
     bool clean_component(const tessel::registry2::key& components, const std::wstring& component);
 

@@ -171,32 +171,24 @@ void installer_db_cleaner32::remove_upgrade_codes(const store& root)
 
 void installer_db_cleaner32::remove_products(const store& user_data)
 {
-    const std::optional<key> products = open_optional(user_data.key, L"Products");
-    if (!products)
-        return;
-    for (const std::wstring& product : product_codes_) {
-        try {
-            products->remove_key(product, true);
-            tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
-        } catch (...) {
-            // Not registered here, or not wholly deletable: no line.
-        }
-    }
-    remove_feature_lists(user_data);
-}
-
-void installer_db_cleaner32::remove_feature_lists(const store& user_data)
-{
+    remove_product_keys(user_data, L"Products", true);
     // The classes' store keeps each product's feature list beside its
     // registration; Windows Installer's own uninstall removes both.
-    const std::optional<key> features = open_optional(user_data.key, L"Features");
-    if (!features)
+    remove_product_keys(user_data, L"Features", false);
+}
+
+void installer_db_cleaner32::remove_product_keys(const store& user_data, const wchar_t* list, bool report)
+{
+    const std::optional<key> keys = open_optional(user_data.key, list);
+    if (!keys)
         return;
     for (const std::wstring& product : product_codes_) {
         try {
-            features->remove_key(product, true);
+            keys->remove_key(product, true);
+            if (report)
+                tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
         } catch (...) {
-            // No feature list here.
+            // Not registered here, or not wholly deletable: no line.
         }
     }
 }

@@ -248,33 +248,25 @@ void installer_db_cleaner64::remove_upgrade_codes(const store& root)
 
 void installer_db_cleaner64::remove_products(const store& user_data)
 {
-    const unique_hkey products = open_in_store(user_data.path, L"Products", change_access);
-    if (!products)
-        return;
-    for (const std::wstring& product : product_codes_) {
-        if (!open_raw(products.get(), product, locate_access))
-            continue;
-        const LONG result = delete_tree(products.get(), product);
-        if (result != ERROR_SUCCESS)
-            tessel::log::info(L"Error %i", static_cast<int>(result));
-        tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
-    }
-    remove_feature_lists(user_data);
-}
-
-void installer_db_cleaner64::remove_feature_lists(const store& user_data)
-{
+    remove_product_keys(user_data, L"Products", true);
     // The classes' store keeps each product's feature list beside its
     // registration; Windows Installer's own uninstall removes both.
-    const unique_hkey features = open_in_store(user_data.path, L"Features", change_access);
-    if (!features)
+    remove_product_keys(user_data, L"Features", false);
+}
+
+void installer_db_cleaner64::remove_product_keys(const store& user_data, const wchar_t* list, bool report)
+{
+    const unique_hkey keys = open_in_store(user_data.path, list, change_access);
+    if (!keys)
         return;
     for (const std::wstring& product : product_codes_) {
-        if (!open_raw(features.get(), product, locate_access))
+        if (!open_raw(keys.get(), product, locate_access))
             continue;
-        const LONG result = delete_tree(features.get(), product);
+        const LONG result = delete_tree(keys.get(), product);
         if (result != ERROR_SUCCESS)
             tessel::log::info(L"Error %i", static_cast<int>(result));
+        if (report)
+            tessel::log::info(L"%i  %ls", user_data.number, unpack_guid(product).c_str());
     }
 }
 

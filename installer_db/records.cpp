@@ -69,6 +69,8 @@ struct noted_component
 
 void remove_noted(const noted_component& noted)
 {
+    if (noted.in != view::default_view && !tessel::registry2::has_view_aware_deletion())
+        return;  // not on this system: nothing to say
     const LONG result = delete_subkey(HKEY_LOCAL_MACHINE, noted.path, noted.in);
     if (result == ERROR_SUCCESS)
         tessel::log::info(L"Removed Component  HKEY_LOCAL_MACHINE\\%ls", noted.path.c_str());

@@ -6,6 +6,7 @@
 #include "remover/sundrel.h"
 #include "tessel/lower_case.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
@@ -18,6 +19,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 
 bool sibling_registered = false;
@@ -30,9 +32,10 @@ const char sibling_tray[] = "zornaTray.exe";
 const wchar_t sibling_upgrade_code[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
 const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// The installation folder as the registry writes it (key paths, SharedDLLs
-// names). It is used as a search text, so it must never come out empty: where
-// the code page cannot convert it, each byte becomes one character.
+// A narrow name or path as the registry writes it (key paths, SharedDLLs
+// names). The installation folder is used as a search text, so it must never
+// come out empty: where the code page cannot convert it, each byte becomes one
+// character.
 std::wstring widened(const std::string& path)
 {
     try {
@@ -94,17 +97,10 @@ bool starts_with(const std::wstring& text, const wchar_t* head)
 }
 
 // Stages 6 and 7 are left out for a detected product of the default maker up
-// to version 4.1.0: its own uninstaller took its registration along.
+// to version 4.1.0.
 bool installer_stages_skipped(const run_context& run)
 {
     return run.info.version <= version_4_1_0 && run.version_detected && is_default_maker();
-}
-
-// The cleaner for the installer data that the installer service keeps: in the
-// 64-bit view under WOW64.
-void clean_installer_data(const std::wstring& upgrade_code)
-{
-    clean_installer_database(upgrade_code);
 }
 
 // The counters of the files matching the pattern go. A machine without the
@@ -167,8 +163,8 @@ void remove_guard_autorun(run_context& run)
 
 void unregister_from_suite(run_context& run)
 {
-    sundrel31x_remover suite(run.profile.maker_folder, tessel::unicode::to_wide(suite_name(), CP_ACP), tessel::unicode::to_wide(suite_service_name(), CP_ACP),
-                             tessel::unicode::to_wide(suite_service_program(), CP_ACP));
+    sundrel31x_remover suite(run.profile.maker_folder, widened(suite_name()), widened(suite_service_name()),
+                             widened(suite_service_program()));
     sibling_registered = suite.is_product_registered_in_sundrel_31x(L"ZORNA");
     if (run.info.user_email.empty())
         run.info.user_email = suite.read_user_email_from_sundrel_31x(L"QELVA");
@@ -199,7 +195,7 @@ void clean_sibling_installer_data(run_context& run)
                           run.profile.sibling_name.c_str());
         return;
     }
-    clean_installer_data(sibling_upgrade_code);
+    clean_installer_database(sibling_upgrade_code);
 }
 
 // The first Uninstall entry whose display name is the maker's name: the
@@ -232,7 +228,7 @@ void remove_product_registration(run_context& run)
 {
     if (sibling_registered || installer_stages_skipped(run))
         return;
-    clean_installer_data(run.profile.product_id);
+    clean_installer_database(run.profile.product_id);
     remove_maker_uninstall_entry(run);
 }
 
@@ -429,7 +425,14 @@ void clean_software_keys()
 
 void run_cleaning_stages(ProductInfo& info, bool version_detected)
 {
-    run_context run(info, version_detected);
+    std::optional<run_context> context;
+    try {
+        context.emplace(info, version_detected);
+    } catch (...) {
+        tessel::log::log_current_exception("The family's names cannot be used: no stage runs");
+        return;
+    }
+    run_context& run = *context;
     for (const stage& each : cleaning_stages) {
         try {
             each.run(run);

@@ -32,7 +32,8 @@ bool remove_folder(const std::string& path);
 void remove_empty_folder(const std::string& path);
 
 // Removes the (empty) folder only when Windows Installer recorded it in its
-// Folders key, and then the record. True when both went.
+// Folders key (in the 64-bit view under WOW64, where the installer service
+// keeps it), and then the record. True when both went.
 bool remove_registered_install_folder(const std::string& path);
 
 // The installation folder and then each empty, recorded parent, stopping at

@@ -108,3 +108,19 @@ wine_prefix_drop() {
   rm -rf "$WINE_SCRATCH"
   WINE_SCRATCH=
 }
+
+# For a script that lays a scenario of the simulated machine: the template
+# booted once, a fresh copy of it made current (wine_prefix_new) and dropped
+# when the script exits, Wine's menu builder kept off. For scripts that run
+# with "set -e"; leaves it set.
+wine_scenario_prefix() {
+  local template=$1
+  wine_env_check || return 1
+  # The shared helpers expect commands that fail (wineserver -k with no server).
+  set +e
+  wine_template_ensure "$template" || return 1
+  trap 'set +e; wine_prefix_drop' EXIT
+  set -e
+  wine_prefix_new "$template"
+  export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+}

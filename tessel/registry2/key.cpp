@@ -179,12 +179,12 @@ REGSAM with_view(REGSAM access, view in) noexcept
 
 LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept
 {
-    if (in != view::default_view) {
-        const view_aware_deletion deletion;
-        if (deletion.entry)
-            return deletion.entry(parent, name.c_str(), with_view(0, in), 0);
-    }
-    return RegDeleteKeyW(parent, name.c_str());
+    if (in == view::default_view)
+        return RegDeleteKeyW(parent, name.c_str());
+    const view_aware_deletion deletion;
+    if (!deletion.entry)
+        return ERROR_PROC_NOT_FOUND;
+    return deletion.entry(parent, name.c_str(), with_view(0, in), 0);
 }
 
 bool has_view_aware_deletion() noexcept

@@ -58,7 +58,8 @@ REGSAM with_view(REGSAM access, view in) noexcept;
 // Deletes the subkey `name` of `parent`, which must have no subkeys, in the
 // view; the system's result, for callers that report it themselves. Outside
 // the default view this is "RegDeleteKeyExW", looked up when called, for
-// Windows 2000 lacks it (and has one view only, so plain deletion serves).
+// Windows 2000 lacks it: there the result is ERROR_PROC_NOT_FOUND, since a
+// plain deletion could take the same name in another view.
 LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept;
 // Whether the system has the view-aware deletion.
 bool has_view_aware_deletion() noexcept;

@@ -68,9 +68,11 @@ lines containing(const lines& texts, const std::string& part)
     return found;
 }
 
+// Where Windows Installer records its folders: the 64-bit view, as the
+// installer service of 64-bit Windows writes it.
 tessel::registry2::key folder_record()
 {
-    return tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders, true);
+    return tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders, true, tessel::registry2::view::view_64);
 }
 
 void record_folder(const std::string& folder)
@@ -399,6 +401,20 @@ TEST(install_folder_chain_spelling, program_files_in_other_letter_case_is_not_re
     remove_install_folder_chain(upper + "Chain7\\");
     EXPECT_EQ(lines{"Install Folder '" + upper + "Chain7\\' was removed also."}, log.texts());
     EXPECT_TRUE(file_exists(get_program_files_folder()));
+}
+
+TEST(install_folder_chain_view, a_record_in_the_programs_own_view_is_not_the_installers)
+{
+    // Under WOW64 the installer's records are in the 64-bit view; the same
+    // value in this 32-bit program's view is no record of it.
+    const std::string folder = get_program_files_folder() + "Chain8\\";
+    make_folder(folder);
+    tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders, true).write_string(
+        std::wstring(folder.begin(), folder.end()), L"");
+    log_capture log;
+    remove_install_folder_chain(folder);
+    EXPECT_EQ(lines{"Can't remove Install Folder '" + folder + "' (not found, nonempty, or locked)."}, log.texts());
+    EXPECT_TRUE(file_exists(folder));
 }
 
 // ---- Shortcuts ----------------------------------------------------------

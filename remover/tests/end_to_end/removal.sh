@@ -40,13 +40,7 @@ build=$(cd "$build" && pwd)
 manifest=$("$machine/install-scenario" --manifest "$scenario")
 
 . "$top/scripts/lib/wine-env.sh"
-wine_env_check
-set +e
-wine_template_ensure "$template" || exit 1
-trap 'set +e; wine_prefix_drop' EXIT
-set -e
-wine_prefix_new "$template"
-export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wine_scenario_prefix "$template" || exit 1
 wine64=/usr/lib/wine/wine64
 captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"

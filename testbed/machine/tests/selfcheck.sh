@@ -23,14 +23,7 @@ done
 [ -n "$build" ] && [ -n "$template" ] || { echo "usage: selfcheck.sh --build DIR --template DIR" >&2; exit 2; }
 
 . "$top/scripts/lib/wine-env.sh"
-wine_env_check
-# The shared helpers expect commands that fail (wineserver -k with no server).
-set +e
-wine_template_ensure "$template" || exit 1
-trap 'set +e; wine_prefix_drop' EXIT
-set -e
-wine_prefix_new "$template"
-export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wine_scenario_prefix "$template" || exit 1
 wine64=/usr/lib/wine/wine64
 captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
