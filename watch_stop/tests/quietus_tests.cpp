@@ -8,6 +8,7 @@
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
 #include "tessel/exception.h"
+#include "tessel/unique_any.h"
 
 #include <sstream>
 #include <stdexcept>
@@ -88,13 +89,12 @@ TEST(quietus_builds, carry_the_version_record_and_ask_for_no_elevation)
         EXPECT_EQ(MAKELONG(1, 7), fixed->dwProductVersionMS);
         EXPECT_EQ(MAKELONG(0, 267), fixed->dwProductVersionLS);
 
-        HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(nullptr, image);
-        HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        const tessel::unique_module image(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(image);
+        HRSRC found = FindResourceW(image.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
         ASSERT_NE(nullptr, found);
-        std::string manifest(static_cast<const char*>(LockResource(LoadResource(image, found))),
-                             SizeofResource(image, found));
-        FreeLibrary(image);
+        std::string manifest(static_cast<const char*>(LockResource(LoadResource(image.get(), found))),
+                             SizeofResource(image.get(), found));
         EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\"")) << manifest;
     }
 }
