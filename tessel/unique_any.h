@@ -68,30 +68,22 @@ private:
     T value_ = invalid();
 };
 
-namespace handle_detail {
-inline void close_handle(HANDLE handle) noexcept { CloseHandle(handle); }
-inline void find_close(HANDLE handle) noexcept { FindClose(handle); }
-inline void close_key(HKEY key) noexcept { RegCloseKey(key); }
-inline void close_service_handle(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
-inline void free_library(HMODULE module) noexcept { FreeLibrary(module); }
-inline void local_free(HLOCAL memory) noexcept { LocalFree(memory); }
-inline void free_sid(PSID sid) noexcept { FreeSid(sid); }
+// The system's own release functions are the template arguments.
 constexpr UINT_PTR invalid_handle_bits = static_cast<UINT_PTR>(-1);  // INVALID_HANDLE_VALUE
-} // namespace handle_detail
 
 // Kernel handles that are null when invalid: processes, threads, tokens,
 // events, mutexes, job objects, file mappings.
-using unique_handle = unique_any<HANDLE, handle_detail::close_handle>;
+using unique_handle = unique_any<HANDLE, CloseHandle>;
 // Kernel handles that are INVALID_HANDLE_VALUE when invalid: CreateFile's
 // files and pipes, Toolhelp snapshots.
-using unique_file_handle = unique_any<HANDLE, handle_detail::close_handle, handle_detail::invalid_handle_bits>;
+using unique_file_handle = unique_any<HANDLE, CloseHandle, invalid_handle_bits>;
 // FindFirstFile's searches.
-using unique_find_handle = unique_any<HANDLE, handle_detail::find_close, handle_detail::invalid_handle_bits>;
-using unique_hkey = unique_any<HKEY, handle_detail::close_key>;
-using unique_service_handle = unique_any<SC_HANDLE, handle_detail::close_service_handle>;
-using unique_module = unique_any<HMODULE, handle_detail::free_library>;
-using unique_local_memory = unique_any<HLOCAL, handle_detail::local_free>;
+using unique_find_handle = unique_any<HANDLE, FindClose, invalid_handle_bits>;
+using unique_hkey = unique_any<HKEY, RegCloseKey>;
+using unique_service_handle = unique_any<SC_HANDLE, CloseServiceHandle>;
+using unique_module = unique_any<HMODULE, FreeLibrary>;
+using unique_local_memory = unique_any<HLOCAL, LocalFree>;
 // SIDs from AllocateAndInitializeSid.
-using unique_sid = unique_any<PSID, handle_detail::free_sid>;
+using unique_sid = unique_any<PSID, FreeSid>;
 
 } // namespace tessel
