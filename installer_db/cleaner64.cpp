@@ -57,42 +57,6 @@ unique_hkey open_in_store(const std::wstring& store_path, const std::wstring& re
     return open_raw(root_of(store_path), below.empty() ? rest : below + L"\\" + rest, access);
 }
 
-// Deletes name below parent with its whole subtree, depth first, and returns
-// the first failure (0 when everything went).
-//
-// The subkeys are deleted by enumerating from an index that starts at 0. Each
-// subkey is attempted once: one that is still there afterwards (it could not
-// be opened or deleted) is given up, and the index moves past it, so the walk
-// always ends. What is given up stays, with the key above it, whose own
-// deletion then fails.
-LONG delete_tree(HKEY parent, const std::wstring& name)
-{
-    LONG first_failure = ERROR_SUCCESS;
-    {
-        LONG status = ERROR_SUCCESS;
-        const unique_hkey key = open_raw(parent, name, change_access, &status);
-        if (!key)
-            return status;
-        std::set<std::wstring> attempted;
-        wchar_t child[name_chars];
-        for (DWORD index = 0;;) {
-            DWORD length = name_chars;
-            if (RegEnumKeyExW(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            std::wstring subkey(child, length);
-            if (!attempted.insert(subkey).second) {
-                ++index;  // still there after its attempt: given up
-                continue;
-            }
-            const LONG result = delete_tree(key.get(), subkey);
-            if (result != ERROR_SUCCESS && first_failure == ERROR_SUCCESS)
-                first_failure = result;
-        }
-    }
-    const LONG result = delete_key(parent, name);
-    return first_failure != ERROR_SUCCESS ? first_failure : result;
-}
-
 } // namespace
 
 installer_db_cleaner64::installer_db_cleaner64(const std::wstring& upgrade_code)
@@ -262,7 +226,7 @@ void installer_db_cleaner64::remove_product_keys(const store& user_data, const w
     for (const std::wstring& product : product_codes_) {
         if (!open_raw(keys.get(), product, locate_access))
             continue;
-        const LONG result = delete_tree(keys.get(), product);
+        const LONG result = delete_tree(keys.get(), product, view::view_64);
         if (result != ERROR_SUCCESS)
             tessel::log::info(L"Error %i", static_cast<int>(result));
         if (report)

@@ -5,6 +5,7 @@
 #include "toolbox/shared_dlls.h"
 
 #include <optional>
+#include <set>
 #include <utility>
 
 namespace installer_db_detail {
@@ -49,6 +50,40 @@ std::optional<tessel::registry2::key> open_shared_dlls()
 }
 
 } // namespace
+
+// The subkeys are deleted by enumerating from an index that starts at 0. Each
+// subkey is attempted once: one that is still there afterwards (it could not
+// be opened or deleted) is given up, and the index moves past it, so the walk
+// always ends. What is given up stays, with the key above it, whose own
+// deletion then fails.
+LONG delete_tree(HKEY parent, const std::wstring& name, tessel::registry2::view in)
+{
+    LONG first_failure = ERROR_SUCCESS;
+    {
+        LONG status = ERROR_SUCCESS;
+        const tessel::unique_hkey key =
+            tessel::registry2::open_subkey(parent, name, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, in, &status);
+        if (!key)
+            return status;
+        std::set<std::wstring> attempted;
+        wchar_t child[300];
+        for (DWORD index = 0;;) {
+            DWORD length = 300;
+            if (RegEnumKeyExW(key.get(), index, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            std::wstring subkey(child, length);
+            if (!attempted.insert(subkey).second) {
+                ++index;  // still there after its attempt: given up
+                continue;
+            }
+            const LONG result = delete_tree(key.get(), subkey, in);
+            if (result != ERROR_SUCCESS && first_failure == ERROR_SUCCESS)
+                first_failure = result;
+        }
+    }
+    const LONG result = tessel::registry2::delete_subkey(parent, name, in);
+    return first_failure != ERROR_SUCCESS ? first_failure : result;
+}
 
 void decrement_key_file_counters(const std::set<std::wstring>& key_files)
 {

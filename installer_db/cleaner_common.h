@@ -2,6 +2,10 @@
 // the reading of key paths, and the SharedDLLs step.
 #pragma once
 
+#include "tessel/registry2/key.h"
+
+#include <windows.h>
+
 #include <set>
 #include <string>
 
@@ -21,6 +25,11 @@ void log_section(const wchar_t* title, const wchar_t* rule);
 // A component's key path as a file path: the installer writes the drive's
 // colon as "?" in some key paths ("C?\...").
 std::wstring file_path_of(std::wstring key_path);
+
+// Deletes name below parent with its whole subtree, depth first, in the view,
+// and returns the first failure (0 when everything went). Never loops on a
+// subkey that cannot go.
+LONG delete_tree(HKEY parent, const std::wstring& name, tessel::registry2::view in);
 
 // Lowers the SharedDLLs counter of each key file (default registry view, where
 // 32-bit installers count); nothing when the counters' key cannot be opened.

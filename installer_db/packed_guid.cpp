@@ -67,3 +67,15 @@ std::wstring unpack_guid(const std::wstring& packed)
         text.insert(position, 1, L'-');
     return text;
 }
+
+bool is_braced_guid(const std::wstring& text)
+{
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
+        return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != L'-' : !is_digit(upper(text[i])))
+            return false;
+    }
+    return true;
+}

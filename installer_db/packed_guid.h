@@ -14,3 +14,7 @@ std::wstring pack_guid(const std::wstring& guid);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case from a packed code;
 // an empty text when it holds fewer than 32 hexadecimal digits.
 std::wstring unpack_guid(const std::wstring& packed);
+
+// Whether text is a GUID in its braced form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+// with hexadecimal digits of either case, and nothing else.
+bool is_braced_guid(const std::wstring& text);

@@ -61,21 +61,48 @@ std::wstring first_key_path(HKEY component)
     return text_of(data, data_length);
 }
 
+// Every value of a component: whose it is and the key path it holds. A value
+// that changed while being read is passed over.
+std::vector<component_value> values_with_key_paths(HKEY component)
+{
+    std::vector<component_value> values;
+    DWORD longest_name = 0;
+    DWORD longest_data = 0;
+    if (RegQueryInfoKeyW(component, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest_name,
+                         &longest_data, nullptr, nullptr) != ERROR_SUCCESS)
+        return values;
+    std::vector<wchar_t> name(longest_name + 1);
+    std::vector<BYTE> data(longest_data + sizeof(wchar_t));
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = DWORD(name.size());
+        DWORD data_length = DWORD(data.size());
+        const LONG result =
+            RegEnumValueW(component, index, name.data(), &name_length, nullptr, nullptr, data.data(), &data_length);
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
+            return values;
+        values.push_back({std::wstring(name.data(), name_length), text_of(data.data(), data_length)});
+    }
+}
+
 struct noted_component
 {
     std::wstring path;  // below HKEY_LOCAL_MACHINE
     view in;
+    std::vector<component_value> values;
 };
 
-void remove_noted(const noted_component& noted)
+bool remove_noted(const noted_component& noted)
 {
     if (noted.in != view::default_view && !tessel::registry2::has_view_aware_deletion())
-        return;  // not on this system: nothing to say
+        return false;  // not on this system: nothing to say
     const LONG result = delete_subkey(HKEY_LOCAL_MACHINE, noted.path, noted.in);
     if (result == ERROR_SUCCESS)
         tessel::log::info(L"Removed Component  HKEY_LOCAL_MACHINE\\%ls", noted.path.c_str());
     else
         tessel::log::info(L"! ERROR remove component %ls failed: %d", noted.path.c_str(), int(result));
+    return result == ERROR_SUCCESS;
 }
 
 // What the product's own values were in one component key.
@@ -133,14 +160,15 @@ std::wstring find_product_code_by_upgrade_code(const std::wstring& upgrade_code)
     }
 }
 
-void remove_components_by_key_path(const std::wstring& text)
+std::vector<component_value> remove_components_by_key_path(const std::wstring& text)
 {
+    std::vector<component_value> removed;
     try {
         tessel::log::info(L"Search Component %ls ", text.c_str());
         const view current = installer_view();
         const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
         if (!user_data)
-            return;
+            return removed;
 
         std::vector<noted_component> noted;
         std::vector<wchar_t> buffer(3000);
@@ -161,19 +189,24 @@ void remove_components_by_key_path(const std::wstring& text)
                         tessel::log::info(L"! ERROR remove subkey failed: %d", int(result));
                 }
                 noted.push_back({std::wstring(user_data_path) + L"\\" + sid + L"\\Components\\" + component,
-                                 current});
+                                 current, values_with_key_paths(opened.get())});
             }
         }
         // Deleted after the walk, which goes by index: plain ones first.
+        const auto remove = [&](const noted_component& component) {
+            if (remove_noted(component))
+                removed.insert(removed.end(), component.values.begin(), component.values.end());
+        };
         for (const noted_component& component : noted)
             if (component.in == view::default_view)
-                remove_noted(component);
+                remove(component);
         for (const noted_component& component : noted)
             if (component.in != view::default_view)
-                remove_noted(component);
+                remove(component);
     } catch (...) {
         // Ends quietly.
     }
+    return removed;
 }
 
 void remove_product_component(const std::wstring& upgrade_code, const std::wstring& packed_component)
@@ -242,6 +275,311 @@ void remove_product_feature(const std::wstring& upgrade_code, const std::wstring
             else if (result != ERROR_FILE_NOT_FOUND)
                 tessel::log::info(L"! ERROR remove feature %ls failed: %d", feature.c_str(), int(result));
         }
+    } catch (...) {
+        // Ends quietly.
+    }
+}
+
+// ---- One product's whole registration ---------------------------------------
+
+namespace {
+
+// A packed code as the installer writes it, in upper case.
+std::wstring upper_case(std::wstring code)
+{
+    for (wchar_t& c : code)
+        if (c >= L'a' && c <= L'z')
+            c = wchar_t(c - L'a' + L'A');
+    return code;
+}
+
+const wchar_t classes_installer_path[] = L"SOFTWARE\\Classes\\Installer";
+const wchar_t machine_installer_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+const wchar_t uninstall_entries_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The names of a key's subkeys, read before anything below it is deleted; the
+// enumeration goes by index.
+std::vector<std::wstring> subkeys_of(const std::wstring& path, view in)
+{
+    std::vector<std::wstring> names;
+    const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, path, read_access, in);
+    if (!key)
+        return names;
+    std::vector<wchar_t> buffer(300);
+    std::wstring name;
+    for (DWORD index = 0; subkey_at(key.get(), index, buffer, name); ++index)
+        names.push_back(name);
+    return names;
+}
+
+bool key_exists(const std::wstring& path, view in)
+{
+    return bool(open_subkey(HKEY_LOCAL_MACHINE, path, read_access, in));
+}
+
+// A string value of the key at path; empty when there is none.
+std::wstring string_value(const std::wstring& path, const wchar_t* name, view in)
+{
+    const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, path, read_access, in);
+    if (!key)
+        return {};
+    alignas(wchar_t) BYTE data[2 * 1024];
+    DWORD type = 0;
+    DWORD length = sizeof data;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, data, &length) != ERROR_SUCCESS || type != REG_SZ)
+        return {};
+    return text_of(data, length);
+}
+
+// Windows Installer's cache of installed packages, "%WINDIR%\Installer\";
+// empty when the system does not say where Windows is.
+std::wstring installer_cache_folder()
+{
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    std::wstring folder(windows, length);
+    if (folder.back() != L'\\')
+        folder += L'\\';
+    return folder + L"Installer\\";
+}
+
+// Whether path names an entry directly in folder (which ends with a
+// backslash): no further folder, no parent reference, no stream or wildcard.
+bool directly_in(const std::wstring& path, const std::wstring& folder)
+{
+    if (folder.empty() || path.size() <= folder.size() ||
+        tessel::lower_ascii(path.substr(0, folder.size())) != tessel::lower_ascii(folder))
+        return false;
+    const std::wstring name = path.substr(folder.size());
+    return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
+           name.find_first_not_of(L". ") != std::wstring::npos;
+}
+
+// A product code as the registry names it: packed, upper case; empty when the
+// text is neither a packed nor a braced code.
+std::wstring packed_product_code(const std::wstring& code)
+{
+    if (is_packed_code(code))
+        return upper_case(code);
+    if (is_braced_guid(code))
+        return pack_guid(code);
+    return {};
+}
+
+// The removal of one product's registration, in the installer's view.
+class registration_removal
+{
+public:
+    explicit registration_removal(std::wstring packed) : packed_(std::move(packed)), in_(installer_view()) {}
+
+    void run()
+    {
+        const std::wstring classes = classes_installer_path;
+        const std::wstring user_data = user_data_path;
+        const std::vector<std::wstring> sids = subkeys_of(user_data, in_);
+        const bool registered = is_product_registered(packed_);
+        const std::set<std::wstring> packages = cached_packages_of(packed_);
+
+        remove_tree(classes + L"\\Products", packed_, in_);
+        remove_tree(classes + L"\\Features", packed_, in_);
+        remove_value_in_each(classes + L"\\UpgradeCodes");
+        remove_value_in_each(std::wstring(machine_installer_path) + L"\\UpgradeCodes");
+        for (const std::wstring& sid : sids) {
+            remove_tree(user_data + L"\\" + sid + L"\\Products", packed_, in_);
+            remove_value_in_each(user_data + L"\\" + sid + L"\\Components");
+        }
+        // An entry named by a code the installer never registered is no
+        // installer record: it is left to whoever made it.
+        if (registered)
+            remove_uninstall_entries();
+        for (const std::wstring& package : packages)
+            if (remove_cached_package(package))
+                ++removed_;
+        if (removed_ == 0)
+            tessel::log::info(L"No Windows Installer registration of %ls found", unpack_guid(packed_).c_str());
+    }
+
+private:
+    // The key name below parent, with its subtree; shown_parent names parent
+    // in the line when its view's own name differs.
+    void remove_tree(const std::wstring& parent, const std::wstring& name, view in,
+                     const std::wstring& shown_parent = {})
+    {
+        const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, parent, change_access, in);
+        if (!key)
+            return;
+        const LONG result = delete_tree(key.get(), name, in);
+        if (result == ERROR_FILE_NOT_FOUND)
+            return;
+        const std::wstring path = (shown_parent.empty() ? parent : shown_parent) + L"\\" + name;
+        if (result == ERROR_SUCCESS) {
+            ++removed_;
+            tessel::log::info(L"Removed key HKEY_LOCAL_MACHINE\\%ls", path.c_str());
+        } else {
+            tessel::log::info(L"! ERROR remove key %ls failed: %d", path.c_str(), int(result));
+        }
+    }
+
+    // The product's value in each subkey of parent; a subkey left with nothing
+    // in it goes too.
+    void remove_value_in_each(const std::wstring& parent)
+    {
+        const unique_hkey keys = open_subkey(HKEY_LOCAL_MACHINE, parent, read_access, in_);
+        if (!keys)
+            return;
+        for (const std::wstring& name : subkeys_of(parent, in_)) {
+            const std::wstring path = parent + L"\\" + name;
+            const unique_hkey key = open_subkey(keys.get(), name, change_access, in_);
+            if (!key)
+                continue;
+            const LONG result = RegDeleteValueW(key.get(), packed_.c_str());
+            if (result == ERROR_FILE_NOT_FOUND)
+                continue;
+            if (result != ERROR_SUCCESS) {
+                tessel::log::info(L"! ERROR remove value %ls from %ls failed: %d", packed_.c_str(), path.c_str(),
+                                  int(result));
+                continue;
+            }
+            ++removed_;
+            if (is_empty(key.get()) && delete_subkey(keys.get(), name, in_) == ERROR_SUCCESS)
+                tessel::log::info(L"Removed key HKEY_LOCAL_MACHINE\\%ls", path.c_str());
+            else
+                tessel::log::info(L"Removed value %ls from HKEY_LOCAL_MACHINE\\%ls", packed_.c_str(), path.c_str());
+        }
+    }
+
+    static bool is_empty(HKEY key)
+    {
+        DWORD subkeys = 0;
+        DWORD values = 0;
+        return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                                nullptr, nullptr) == ERROR_SUCCESS &&
+               subkeys == 0 && values == 0;
+    }
+
+    // Under WOW64 a package's entry may lie in either view; 32-bit installers
+    // write theirs in the 32-bit one.
+    void remove_uninstall_entries()
+    {
+        const std::wstring entry = unpack_guid(packed_);
+        if (in_ == view::default_view) {
+            remove_tree(uninstall_entries_path, entry, view::default_view);
+            return;
+        }
+        remove_tree(uninstall_entries_path, entry, view::view_64);
+        remove_tree(uninstall_entries_path, entry, view::view_32,
+                    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+    }
+
+    std::wstring packed_;
+    view in_;
+    int removed_ = 0;
+};
+
+} // namespace
+
+std::set<std::wstring> products_of_upgrade_code(const std::wstring& upgrade_code)
+{
+    std::set<std::wstring> products;
+    try {
+        const std::wstring packed = pack_guid(upgrade_code);
+        if (packed.empty())
+            return products;
+        const view current = installer_view();
+        for (const std::wstring& codes : {std::wstring(classes_installer_path) + L"\\UpgradeCodes\\" + packed,
+                                          std::wstring(machine_installer_path) + L"\\UpgradeCodes\\" + packed}) {
+            const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, codes, read_access, current);
+            if (!key)
+                continue;
+            wchar_t name[300];
+            for (DWORD index = 0;; ++index) {
+                DWORD length = 300;
+                if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                    ERROR_SUCCESS)
+                    break;
+                const std::wstring product(name, length);
+                if (is_packed_code(product))
+                    products.insert(upper_case(product));
+            }
+        }
+    } catch (...) {
+        // What was found so far.
+    }
+    return products;
+}
+
+bool is_product_registered(const std::wstring& product_code)
+{
+    try {
+        const std::wstring packed = packed_product_code(product_code);
+        if (packed.empty())
+            return false;
+        const view current = installer_view();
+        if (key_exists(std::wstring(classes_installer_path) + L"\\Products\\" + packed, current))
+            return true;
+        for (const std::wstring& sid : subkeys_of(user_data_path, current))
+            if (key_exists(std::wstring(user_data_path) + L"\\" + sid + L"\\Products\\" + packed, current))
+                return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+std::set<std::wstring> cached_packages_of(const std::wstring& product_code)
+{
+    std::set<std::wstring> packages;
+    try {
+        const std::wstring packed = packed_product_code(product_code);
+        if (packed.empty())
+            return packages;
+        const view current = installer_view();
+        for (const std::wstring& sid : subkeys_of(user_data_path, current)) {
+            const std::wstring package = string_value(std::wstring(user_data_path) + L"\\" + sid + L"\\Products\\" +
+                                                          packed + L"\\InstallProperties",
+                                                      L"LocalPackage", current);
+            if (!package.empty())
+                packages.insert(package);
+        }
+    } catch (...) {
+        // What was found so far.
+    }
+    return packages;
+}
+
+// Only the installer's own cache: the path comes from the registry, and
+// anything else it names may be anyone's file.
+bool remove_cached_package(const std::wstring& package)
+{
+    try {
+        const std::wstring cache = installer_cache_folder();
+        if (!directly_in(package, cache)) {
+            tessel::log::info(L"Cached package %ls is not in %ls: it stays", package.c_str(), cache.c_str());
+            return false;
+        }
+        if (DeleteFileW(package.c_str())) {
+            tessel::log::info(L"Removed cached package %ls", package.c_str());
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            tessel::log::info(L"! ERROR remove cached package %ls failed: %d", package.c_str(), int(error));
+    } catch (...) {
+    }
+    return false;
+}
+
+void remove_product_registration(const std::wstring& product_code)
+{
+    try {
+        const std::wstring packed = packed_product_code(product_code);
+        if (packed.empty()) {
+            tessel::log::info(L"Not a product code: %ls", product_code.c_str());
+            return;
+        }
+        tessel::log::info(L"Remove Windows Installer registration of %ls", unpack_guid(packed).c_str());
+        registration_removal(packed).run();
     } catch (...) {
         // Ends quietly.
     }

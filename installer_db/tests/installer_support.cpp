@@ -94,6 +94,15 @@ DWORD install_package(const std::string& package)
     return exit_code;
 }
 
+std::string install_packages(std::initializer_list<const char*> packages)
+{
+    std::string failures;
+    for (const char* package : packages)
+        if (const DWORD result = install_package(package))
+            failures += std::string(package) + ": " + std::to_string(result) + " ";
+    return failures;
+}
+
 INSTALLSTATE product_state(const wchar_t* product)
 {
     return MsiQueryProductStateW(product);

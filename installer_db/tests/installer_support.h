@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <msi.h>
 
+#include <initializer_list>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,6 +34,9 @@ extern const wchar_t system_user_data[];   // machine_installer\UserData\S-1-5-1
 // Installs build/testbed/machine/msi/<package>.msi with "msiexec /i ... /qn";
 // the exit code of msiexec.
 DWORD install_package(const std::string& package);
+// Installs each package in turn; "" when all went, else "package: exit code "
+// for each that failed.
+std::string install_packages(std::initializer_list<const char*> packages);
 
 INSTALLSTATE product_state(const wchar_t* product);
 INSTALLSTATE component_state(const wchar_t* product, const wchar_t* component);

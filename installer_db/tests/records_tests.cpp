@@ -38,9 +38,7 @@ class records : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        for (const char* package : {"pellamore", "ostravel", "viewer", "suite", "tray"})
-            if (const DWORD result = install_package(package))
-                setup_error_ += std::string(package) + ": " + std::to_string(result) + " ";
+        setup_error_ = install_packages({"pellamore", "ostravel", "viewer", "suite", "tray"});
     }
 
     void SetUp() override { ASSERT_EQ(setup_error_, "") << "msiexec failed"; }
@@ -76,7 +74,7 @@ TEST_F(records, removes_components_by_the_key_path_of_their_first_value_in_every
     write_string(second, L"FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", L"C:\\Other\\qzhtml.dll");
 
     const log_capture log;
-    remove_components_by_key_path(L"QZHTML.DLL");
+    const std::vector<component_value> removed = remove_components_by_key_path(L"QZHTML.DLL");
 
     const std::string prefix = "Removed Component  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
                                "\\Installer\\UserData\\";
@@ -86,6 +84,15 @@ TEST_F(records, removes_components_by_the_key_path_of_their_first_value_in_every
                                prefix + "S-1-5-18\\Components\\" + narrow(pack_guid(suite_qzhtml)),
                                prefix + "S-1-5-21-0-0-0-1000\\Components\\0123456789ABCDEF0123456789ABCDEF",
                            }));
+    // Whose the removed components were, as they were.
+    std::set<std::pair<std::wstring, std::wstring>> owners;
+    for (const component_value& value : removed)
+        owners.emplace(value.product, value.key_path);
+    EXPECT_EQ(owners.size(), 3u);
+    EXPECT_TRUE(owners.count({pack_guid(pellamore_product), L"c:\\program files (x86)\\drummets\\QzHtml.DLL"}));
+    EXPECT_TRUE(owners.count({pack_guid(suite_product), L"C:\\Program Files (x86)\\Drummets\\qzhtml.dll"}));
+    EXPECT_TRUE(owners.count({pack_guid(L"{CF6B13EA-1408-4C58-8484-99F0081933AA}"),
+                              L"C:\\Program Files (x86)\\Drummets\\Tray\\qzhtml.dll"}));
     EXPECT_FALSE(key_exists(own));
     EXPECT_TRUE(key_exists(second));
     EXPECT_NE(component_state(suite_product, suite_qzhtml), INSTALLSTATE_LOCAL);
