@@ -1,6 +1,7 @@
 #include "remover/common_tray.h"
 
 #include "installer_db/records.h"
+#include "remover/product.h"
 #include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
@@ -14,6 +15,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -97,6 +99,36 @@ void clean_tray_registry(const CommonTrayRemover& tray)
     }
 }
 
+// Whether a component's key path names a file in the folder (which ends with
+// a backslash); the installer writes some drives' colon as "?" ("C?\...").
+bool lies_in(std::wstring key_path, const std::wstring& folder)
+{
+    if (key_path.size() >= 2 && key_path[1] == L'?')
+        key_path[1] = L':';
+    return tessel::lower_ascii(key_path).compare(0, folder.size(), tessel::lower_ascii(folder)) == 0;
+}
+
+// The packages that installed the tray, known by the components removed from
+// it: the products whose every value in those components names a file in the
+// tray folder. A product that also had a value elsewhere (a neighbour whose
+// own path merely ends like one of the tray's) is not the tray's; the
+// sibling's packages and this product's never are.
+std::set<std::wstring> tray_packages(const std::vector<component_value>& removed, const std::wstring& tray_folder)
+{
+    std::set<std::wstring> inside;
+    std::set<std::wstring> elsewhere;
+    for (const component_value& value : removed)
+        (lies_in(value.key_path, tray_folder) ? inside : elsewhere).insert(tessel::lower_ascii(value.product));
+    for (const std::wstring& upgrade_code : {product_profile().product_id, std::wstring(sibling_upgrade_code)})
+        for (const std::wstring& product : products_of_upgrade_code(upgrade_code))
+            elsewhere.insert(tessel::lower_ascii(product));
+    std::set<std::wstring> packages;
+    for (const std::wstring& product : inside)
+        if (!elsewhere.count(product))
+            packages.insert(product);
+    return packages;
+}
+
 void remove_tray(const CommonTrayRemover& tray, const tray_paths& paths)
 {
     close_tray(paths, narrowed(tray.tray_program_name));
@@ -116,13 +148,18 @@ void remove_tray(const CommonTrayRemover& tray, const tray_paths& paths)
 
     tessel::log::info("");
     tessel::log::info("**** Let's remove Common Tray Registry Component ****");
+    std::vector<component_value> removed;
     try {
         for (const wchar_t* key_path : {L"DrummetsTray.exe", L"Tray\\Chimebox.exe", L"Tray\\qzhtml.dll",
-                                        L"Tray\\Harrowlink.dll"})
-            remove_components_by_key_path(key_path);
+                                        L"Tray\\Harrowlink.dll"}) {
+            const std::vector<component_value> values = remove_components_by_key_path(key_path);
+            removed.insert(removed.end(), values.begin(), values.end());
+        }
     } catch (...) {
         tessel::log::error("some exception occured while removing Common Tray registry components");
     }
+    for (const std::wstring& product : tray_packages(removed, paths.tray_folder))
+        remove_product_registration(product);
 }
 
 } // namespace

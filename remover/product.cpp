@@ -68,6 +68,8 @@ bool read_entry_value(const std::wstring& entry, const char* value, std::string&
 
 } // namespace
 
+const wchar_t sibling_upgrade_code[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
+
 ProductProfile default_product_profile()
 {
     return {L"Drummets", L"Pellamore", L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", L"Ostravel", L"Kessavane"};

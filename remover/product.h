@@ -33,6 +33,9 @@ std::string suite_service_name();
 std::string suite_service_program();
 std::wstring administrator_test_title();
 
+// The Windows Installer upgrade code of the sibling product's packages.
+extern const wchar_t sibling_upgrade_code[];
+
 // major*10000 + minor*1000 + build.
 constexpr int version_warning_threshold = 41265;
 constexpr int version_4_1_0 = 41000;

@@ -1,6 +1,7 @@
 #include "remover/stages.h"
 
 #include "installer_db/cleaner.h"
+#include "installer_db/packed_guid.h"
 #include "installer_db/records.h"
 #include "remover/common_tray.h"
 #include "remover/sundrel.h"
@@ -19,7 +20,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 bool sibling_registered = false;
@@ -29,7 +32,6 @@ namespace {
 const char separator[] = "==================================================";
 const char short_separator[] = "=================================================";
 const char sibling_tray[] = "zornaTray.exe";
-const wchar_t sibling_upgrade_code[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
 const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // A narrow name or path as the registry writes it (key paths, SharedDLLs
@@ -66,6 +68,8 @@ struct run_context {
     const std::string sibling;
     const std::string tools;
     const std::wstring install_dir_wide;
+    // Set by the suite stage: the framework went, so its package goes too.
+    bool suite_removed = false;
 };
 
 void empty_line()
@@ -170,6 +174,7 @@ void unregister_from_suite(run_context& run)
         run.info.user_email = suite.read_user_email_from_sundrel_31x(L"QELVA");
     suite.unregister_product_from_sundrel_31x(L"QELVA");
     suite.remove_sundrel_31x();
+    run.suite_removed = suite.framework_removed();
 }
 
 void deal_with_suite(run_context& run)
@@ -199,7 +204,9 @@ void clean_sibling_installer_data(run_context& run)
 }
 
 // The first Uninstall entry whose display name is the maker's name: the
-// suite's own.
+// suite's own. Named by a product code, it is the suite's package, whose
+// registration goes with it once the suite stage has taken the suite away;
+// while another product keeps the suite, the package stays registered.
 void remove_maker_uninstall_entry(const run_context& run)
 {
     tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
@@ -220,15 +227,29 @@ void remove_maker_uninstall_entry(const run_context& run)
         }
         remove_regkey(HKEY_LOCAL_MACHINE, uninstall_path, name, true);
         empty_line();
+        if (run.suite_removed && is_braced_guid(name)) {
+            remove_product_registration(name);
+            empty_line();
+        }
         return;
     }
 }
 
-void remove_product_registration(run_context& run)
+// The product's cached packages are named only in the registrations the
+// cleaning takes away: they are read first, and deleted once their product is
+// no longer registered.
+void remove_product_installer_data(run_context& run)
 {
     if (sibling_registered || installer_stages_skipped(run))
         return;
+    std::map<std::wstring, std::set<std::wstring>> packages;
+    for (const std::wstring& product : products_of_upgrade_code(run.profile.product_id))
+        packages[product] = cached_packages_of(product);
     clean_installer_database(run.profile.product_id);
+    for (const auto& [product, paths] : packages)
+        if (!is_product_registered(product))
+            for (const std::wstring& path : paths)
+                remove_cached_package(path);
     remove_maker_uninstall_entry(run);
 }
 
@@ -386,7 +407,7 @@ const stage cleaning_stages[] = {
     {"Autorun of the guard", remove_guard_autorun},
     {"Suite framework", deal_with_suite},
     {"Installer data of the sibling product", clean_sibling_installer_data},
-    {"Product registration", remove_product_registration},
+    {"Product registration", remove_product_installer_data},
     {"Shared components", remove_shared_components},
     {"Shared library counters", remove_shared_dll_counters},
     {"Common tray", remove_common_tray_stage},

@@ -222,6 +222,7 @@ std::wstring launcher_base_name(const std::wstring& maker)
 void sundrel31x_remover::remove_sundrel_31x()
 {
     if (count_products() <= 1) {
+        framework_removed_ = true;
         const std::string suite_folder = narrowed(suite_folder_);
         const std::string service_program = narrowed(service_program_);
         try {

@@ -83,6 +83,13 @@ public:
     // Sets the counters of the suite's files to the number of products that
     // still need them (deletes them at 0).
     virtual void fix_sundrel_shared_dll_counters();
+
+    // Whether remove_sundrel_31x took the framework off the machine (no other
+    // product was left in it), so that nothing of it is to stay.
+    bool framework_removed() const { return framework_removed_; }
+
+private:
+    bool framework_removed_ = false;
 };
 
 // Frees Harrowlink.dll once if it is loaded, and deletes the private copy if

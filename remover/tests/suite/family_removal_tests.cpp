@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <msi.h>
 
 namespace {
 
@@ -22,6 +23,10 @@ const std::vector<std::wstring> suite_files = {L"DrummetSuiteService.exe", L"Dru
 const std::vector<std::wstring> suite_key_paths = {L"Drummets\\DrummetSuiteService.exe", L"Drummets\\DrummetLauncher.exe",
                                                    L"Drummets\\qzhtml.dll",              L"Drummets\\Tracegather.exe",
                                                    L"Drummets\\Hostmark.exe",            L"Drummets\\HostmarkGateway.dll"};
+const wchar_t tray_product[] = L"{CF6B13EA-1408-4C58-8484-99F0081933AA}";
+const wchar_t suite_product[] = L"{F6B1BCC9-942B-4725-B0AA-F4488C80C788}";
+const wchar_t tray_uninstall_entry[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{CF6B13EA-1408-4C58-8484-99F0081933AA}";
 const std::vector<std::wstring> tray_files = {L"DrummetsTray.exe", L"Chimebox.exe", L"qzhtml.dll", L"Harrowlink.dll"};
 
 class family_removal : public ::testing::Test
@@ -51,6 +56,8 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
     kit::write_file(kit::common_app_data() + L"Drummets\\Kelmar.txt", "not the suite's");
     set_shared_dll_counter(suite_folder() + L"HostmarkHelper.dll", 7);  // resembles a pattern, is none
     const DWORD tray_qzhtml_count = *shared_dll_counter(tray_folder() + L"qzhtml.dll");
+    ASSERT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(tray_product));
+    ASSERT_TRUE(key_exists(tray_uninstall_entry));
 
     // Stage 4: SUNDREL and the product registered; the framework goes.
     {
@@ -61,6 +68,7 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
 
         EXPECT_FALSE(outcome.sibling_registered);
         EXPECT_EQ("", outcome.email);
+        EXPECT_TRUE(outcome.framework_removed);
         EXPECT_TRUE(in_order(texts, {"Check if ZORNA is registered in Sundrel 3.1.x",
                                      "Try to read user e-mail from Sundrel 3.1.x", "", "Unregister QELVA from Sundrel 3.1.x",
                                      "", "Count products registered in Sundrel 3.1.x", "   number of products = 1", "",
@@ -115,6 +123,9 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
                                      "Cleaning registry: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\"
                                      "CommonSundrelTray",
                                      "", "**** Let's remove Common Tray Registry Component ****",
+                                     "Remove Windows Installer registration of {CF6B13EA-1408-4C58-8484-99F0081933AA}",
+                                     "Removed key HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows"
+                                     "\\CurrentVersion\\Uninstall\\{CF6B13EA-1408-4C58-8484-99F0081933AA}",
                                      "Fixing Common Tray counters in SharedDLLs",
                                      "Number of products with Common Tray according to configurations files: 0"}));
         EXPECT_FALSE(has(texts, "Terminate running process: " + program));
@@ -128,6 +139,11 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
         EXPECT_FALSE(shared_dll_counter(tray_folder() + file)) << narrow(file);
         EXPECT_FALSE(any_component_contains(L"Tray\\" + file)) << narrow(file);
     }
+    // The tray's package is no longer installed; the suite's is the run's
+    // business once the suite stage has taken the suite away.
+    EXPECT_EQ(INSTALLSTATE_UNKNOWN, MsiQueryProductStateW(tray_product));
+    EXPECT_FALSE(key_exists(tray_uninstall_entry));
+    EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(suite_product));
     EXPECT_FALSE(exists(app_data() + L"Drummets"));
     EXPECT_FALSE(exists(other_app_data() + L"Drummets"));
     EXPECT_TRUE(exists(other_app_data() + L"Kelmar\\keep.txt"));

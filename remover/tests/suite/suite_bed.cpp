@@ -1,5 +1,6 @@
 #include "suite_bed.h"
 
+#include "installer_db/packed_guid.h"
 #include "remover/sundrel.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
@@ -157,6 +158,39 @@ bool any_component_contains(const std::wstring& text)
     return false;
 }
 
+namespace {
+const wchar_t classes_products[] = L"SOFTWARE\\Classes\\Installer\\Products\\";
+
+void write_64(const std::wstring& path, const std::wstring& name, const std::wstring& text)
+{
+    tessel::registry2::key(HKEY_LOCAL_MACHINE, tessel::registry2::view::view_64)
+        .open(path, true, tessel::registry2::view::view_64)
+        .write_string(name, text);
+}
+} // namespace
+
+void lay_installer_product(const std::wstring& packed_product, const std::vector<std::wstring>& key_paths,
+                           const std::wstring& upgrade_code)
+{
+    write_64(classes_products + packed_product, L"ProductName", L"Laid by hand");
+    write_64(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" +
+                 packed_product + L"\\InstallProperties",
+             L"DisplayName", L"Laid by hand");
+    for (std::size_t index = 0; index < key_paths.size(); ++index) {
+        wchar_t digits[3];
+        swprintf(digits, 3, L"%02X", unsigned(index));
+        write_64(std::wstring(components) + L"\\" + packed_product.substr(0, 30) + digits, packed_product,
+                 key_paths[index]);
+    }
+    if (!upgrade_code.empty())
+        write_64(L"SOFTWARE\\Classes\\Installer\\UpgradeCodes\\" + pack_guid(upgrade_code), packed_product, L"");
+}
+
+bool installer_product_registered(const std::wstring& packed_product)
+{
+    return bool(open_64(classes_products + packed_product));
+}
+
 bool key_exists(const std::wstring& path)
 {
     tessel::unique_hkey key;
@@ -232,6 +266,7 @@ stage_outcome run_suite_stage()
         outcome.email = remover.read_user_email_from_sundrel_31x(L"QELVA");
         remover.unregister_product_from_sundrel_31x(L"QELVA");
         remover.remove_sundrel_31x();
+        outcome.framework_removed = remover.framework_removed();
         free_harrowlink();
     } catch (...) {
         tessel::log::info("%s", guard_line);

@@ -43,6 +43,15 @@ void set_shared_dll_counter(const std::wstring& file, DWORD count);
 std::vector<std::wstring> component_key_paths();
 bool any_component_contains(const std::wstring& text);
 
+// A product registered with Windows Installer by hand (64-bit view): its
+// product keys, and for each key path a component of its own holding the
+// product's value; with an upgrade code (a GUID text), its value there.
+void lay_installer_product(const std::wstring& packed_product, const std::vector<std::wstring>& key_paths,
+                           const std::wstring& upgrade_code = std::wstring());
+// Whether the classes still list the product (packed), as Windows Installer
+// reads them.
+bool installer_product_registered(const std::wstring& packed_product);
+
 // HKLM key or value in this program's (32-bit) view.
 bool key_exists(const std::wstring& path);
 bool value_exists(const std::wstring& path, const std::wstring& name);
@@ -63,6 +72,7 @@ extern const char guard_line[];
 struct stage_outcome {
     bool sibling_registered = false;
     std::string email;
+    bool framework_removed = false;
 };
 stage_outcome run_suite_stage();
 

@@ -66,6 +66,7 @@ TEST_F(suite_stage, three_products_keep_the_framework_and_set_its_counters_to_on
 
     EXPECT_TRUE(outcome.sibling_registered);
     EXPECT_EQ("john@example.com", outcome.email);
+    EXPECT_FALSE(outcome.framework_removed);
     const lines expected = {"Check if ZORNA is registered in Sundrel 3.1.x",
                             "Try to read user e-mail from Sundrel 3.1.x",
                             "Email set to john@example.com from suite config of SunDrel version 3.1.x",

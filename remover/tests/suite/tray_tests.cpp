@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(tray_stage, sibling_left_keeps_the_tray_and_sets_its_counters_to_one)
 {
     lay_tray({L"sdtray.xml", L"zorna.xml", L"QELVA.xml"}, true);
+    const std::wstring tray_package = L"1A2B3C4D5E6F708192A3B4C5D6E7F801";
+    lay_installer_product(tray_package, {tray_folder() + L"qzhtml.dll"});
     // This product's file cannot be deleted.
     SetFileAttributesW((configurations() + L"QELVA.xml").c_str(), FILE_ATTRIBUTE_READONLY);
     set_shared_dll_counter(neighbour(), 5);
@@ -88,6 +90,47 @@ TEST_F(tray_stage, sibling_left_keeps_the_tray_and_sets_its_counters_to_one)
     EXPECT_EQ(1u, shared_dll_counter(tray_program()).value_or(0));
     EXPECT_EQ(1u, shared_dll_counter(tray_folder() + L"qzhtml.dll").value_or(0));
     EXPECT_EQ(5u, shared_dll_counter(neighbour()).value_or(0));
+    // The tray stays installed, and so does its package.
+    EXPECT_TRUE(installer_product_registered(tray_package));
+    EXPECT_TRUE(any_component_contains(L"Tray\\qzhtml.dll"));
+}
+
+TEST_F(tray_stage, only_the_trays_own_packages_lose_their_registration)
+{
+    lay_tray({}, true);
+    const std::wstring tray = tray_folder();
+    std::wstring tray_with_question_mark = tray + L"Chimebox.exe";
+    tray_with_question_mark[1] = L'?';
+    const std::wstring trays_own = L"1A2B3C4D5E6F708192A3B4C5D6E7F801";
+    lay_installer_product(trays_own, {tray + L"DrummetsTray.exe", tray_with_question_mark});
+    // Its component's path merely ends like the tray's: the search takes the
+    // component, but the product is not the tray's.
+    const std::wstring neighbour = L"2A2B3C4D5E6F708192A3B4C5D6E7F802";
+    lay_installer_product(neighbour, {L"C:\\Program Files (x86)\\Halvard Media\\Tray\\qzhtml.dll"});
+    const std::wstring siblings = L"3A2B3C4D5E6F708192A3B4C5D6E7F803";
+    lay_installer_product(siblings, {tray + L"qzhtml.dll"}, L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}");
+    const std::wstring partly_elsewhere = L"4A2B3C4D5E6F708192A3B4C5D6E7F804";
+    lay_installer_product(partly_elsewhere, {tray + L"Harrowlink.dll", L"C:\\Elsewhere\\Tray\\Harrowlink.dll"});
+    // In the tray folder, but in no component the stage removes.
+    const std::wstring untouched = L"5A2B3C4D5E6F708192A3B4C5D6E7F805";
+    lay_installer_product(untouched, {tray + L"HTML\\gfx\\tray.png"});
+
+    remove_tray();
+    const lines texts = log.texts();
+    const std::string removal = "Remove Windows Installer registration of ";
+    lines removals;
+    for (const std::string& text : texts)
+        if (text.compare(0, removal.size(), removal) == 0)
+            removals.push_back(text);
+    EXPECT_EQ(lines{removal + "{D4C3B2A1-F6E5-1807-293A-4B5C6D7E8F10}"}, removals);
+    EXPECT_TRUE(in_order(texts, {"**** Let's remove Common Tray Registry Component ****",
+                                 removal + "{D4C3B2A1-F6E5-1807-293A-4B5C6D7E8F10}",
+                                 "Fixing Common Tray counters in SharedDLLs"}));
+    EXPECT_FALSE(installer_product_registered(trays_own));
+    EXPECT_FALSE(any_component_contains(L"Halvard Media"));
+    for (const std::wstring& product : {neighbour, siblings, partly_elsewhere, untouched})
+        EXPECT_TRUE(installer_product_registered(product)) << narrow(product);
+    EXPECT_TRUE(any_component_contains(L"tray.png"));
 }
 
 TEST_F(tray_stage, no_configurations_folder_removes_a_tray_that_is_not_running)
