@@ -317,7 +317,7 @@ void clean_software_registry(run_context& run)
 void remove_shortcuts(run_context& run)
 {
     heading(L"**** Removing %s shortcuts ****", run.profile.product_name);
-    remove_start_menu_shortcuts(run.maker, run.product);
+    remove_start_menu_shortcuts(run.maker, run.product, run.tools);
     remove_desktop_shortcuts(run.product);
     closing();
 }
@@ -365,10 +365,10 @@ void restart_sibling_tray(run_context& run)
     closing();
 }
 
-void clean_virtual_store(run_context&)
+void clean_virtual_store(run_context& run)
 {
     heading("**** Removing files from Virtual Store ****");
-    tessel::log::info("Number of removed files: %d", rmove_virtual_store());
+    tessel::log::info("Number of removed files: %d", rmove_virtual_store(run.maker));
     empty_line();
     closing();
 }

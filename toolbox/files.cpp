@@ -17,8 +17,7 @@ namespace fs = boost::filesystem;
 namespace {
 
 const wchar_t installer_folders_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
-const char virtual_store_subpath[] = "AppData/Local/VirtualStore/ProgramData/Drummets";
-const char tools_shortcut[] = "\\Kessavane.lnk";
+const char virtual_store_subpath[] = "AppData/Local/VirtualStore/ProgramData/";
 
 // Calls take(entry) for every entry that FindFirstFile/FindNextFile return for
 // the search text.
@@ -431,8 +430,10 @@ void remove_install_folder_chain(const std::string& path)
     }
 }
 
-void remove_start_menu_shortcuts(const std::string& group_folder, const std::string& program)
+void remove_start_menu_shortcuts(const std::string& group_folder, const std::string& program,
+                                 const std::string& tools)
 {
+    const std::string tools_shortcut = "\\" + tools + ".lnk";
     for (const std::string& root : {get_common_programs_folder(), get_programs_folder()}) {
         const std::string group = root + group_folder;
         remove_folder(group + "\\" + program);
@@ -471,8 +472,12 @@ void remove_installation_caches(const std::string& file_pattern)
     }
 }
 
-int rmove_virtual_store()
+int rmove_virtual_store(const std::string& maker)
 {
+    // Without a maker the walk would take every program's virtual store.
+    if (maker.empty())
+        return 0;
+    const std::string subpath = virtual_store_subpath + maker;
     std::string profile;
     try {
         profile = get_profile_folder();
@@ -484,10 +489,10 @@ int rmove_virtual_store()
     for (fs::directory_iterator entry(profiles), end; entry != end; ++entry) {
         fs::path removing; // set once the way down is known to hold no link
         try {
-            const fs::path store = entry->path() / virtual_store_subpath;
+            const fs::path store = entry->path() / subpath;
             if (!fs::exists(store))
                 continue;
-            const fs::path link = first_link_on_the_way(entry->path(), virtual_store_subpath);
+            const fs::path link = first_link_on_the_way(entry->path(), subpath);
             if (!link.empty()) {
                 log_link_left_alone(link);
                 continue;

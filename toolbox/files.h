@@ -41,9 +41,10 @@ bool remove_registered_install_folder(const std::string& path);
 void remove_install_folder_chain(const std::string& path);
 
 // The program's subfolder and shortcut in the group folder of both program
-// menus (all users first), the family's tools shortcut when it is the last one
-// left, then the group folder when empty.
-void remove_start_menu_shortcuts(const std::string& group_folder, const std::string& program);
+// menus (all users first), the family's tools shortcut (named after the tools
+// folder) when it is the last one left, then the group folder when empty.
+void remove_start_menu_shortcuts(const std::string& group_folder, const std::string& program,
+                                 const std::string& tools);
 
 // name + ".lnk" on the all-users and then the current user's desktop.
 void remove_desktop_shortcuts(const std::string& shortcut_name);
@@ -55,9 +56,9 @@ void remove_installshield_folders(const std::vector<std::wstring>& product_codes
 // matching the pattern.
 void remove_installation_caches(const std::string& file_pattern);
 
-// The product's virtual-store folder in every profile. Number of files and
-// folders removed, or -1 when the profile folder is unknown.
-int rmove_virtual_store();
+// The maker's virtual-store folder (ProgramData\<maker>) in every profile.
+// Number of files and folders removed, or -1 when the profile folder is unknown.
+int rmove_virtual_store(const std::string& maker);
 
 // The folder at the relative path in every profile but the all-users one.
 void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path);

@@ -1,9 +1,14 @@
 // Harrowlink.dll: the suite framework's client library, over the suite's list
 // of registered products and the products' suite configuration files.
 //
-// Product list: an INI file, by default CommonAppData\Drummets\Suite\Products.ini,
-// section [Products], one line per product: KEY=Registered name
-// (QELVA=Pellamore). A missing file is a list that cannot be opened.
+// Product list: an INI file in the suite's data folder,
+// CommonAppData\<Maker>\Suite\Products.ini for Drummets and
+// CommonAppData\<Maker>\<Maker> Suite\Products.ini for another maker, section
+// [Products], one line per product: KEY=Registered name (QELVA=Pellamore). A
+// missing file is a list that cannot be opened. The maker is the one the
+// suite's setup writes as "Maker" under HKLM\Software\Common Sundrel Suite
+// (Drummets when it wrote none): callers load copies of this library from
+// anywhere, so its own folder does not tell.
 // Suite configuration (suite.cfg): an INI file, section [User], Name= and Site=.
 //
 // Knobs, section [Harrowlink] of testbed.ini (see testbed/README.md):
@@ -17,6 +22,7 @@
 #include "testbed/harrowlink/harrowlink.h"
 
 #include "testbed/common/environment.h"
+#include "testbed/common/handles.h"
 #include "testbed/common/ini.h"
 
 #include <windows.h>
@@ -99,9 +105,28 @@ std::wstring format(const wchar_t* pattern, const std::wstring& a, unsigned long
     return text;
 }
 
+const wchar_t default_maker[] = L"Drummets";
+
+std::wstring suite_maker()
+{
+    unique_key suite;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Common Sundrel Suite", 0, KEY_QUERY_VALUE, suite.put()) !=
+        ERROR_SUCCESS)
+        return default_maker;
+    wchar_t maker[MAX_PATH + 1] = {};
+    DWORD type = 0, size = sizeof maker - sizeof maker[0];
+    if (RegQueryValueExW(suite.get(), L"Maker", nullptr, &type, reinterpret_cast<BYTE*>(maker), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ || maker[0] == 0)
+        return default_maker;
+    return maker;
+}
+
 std::wstring default_list_path()
 {
-    return shell_folder(CSIDL_COMMON_APPDATA) + L"Drummets\\Suite\\Products.ini";
+    const std::wstring maker = suite_maker();
+    const std::wstring suite = maker == default_maker ? L"Suite" : maker + L" Suite";
+    return shell_folder(CSIDL_COMMON_APPDATA) + maker + L"\\" + suite + L"\\Products.ini";
 }
 
 std::vector<std::wstring> registered_keys(const std::wstring& list_path)

@@ -177,6 +177,45 @@ TEST_F(family_bed, framework_product_list_that_cannot_be_opened)
     EXPECT_EQ(nullptr, HL_Open_Lib());
 }
 
+// Another maker's suite keeps its list in its own data folder; the library
+// learns the maker from the suite's key, wherever the library itself lies.
+TEST_F(family_bed, framework_reads_the_product_list_of_the_suites_maker)
+{
+    struct suite_key
+    {
+        suite_key()
+        {
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Common Sundrel Suite", 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, key.put(), nullptr);
+        }
+        ~suite_key()
+        {
+            key.reset();
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Common Sundrel Suite");
+        }
+        void maker(const std::wstring& name)
+        {
+            RegSetValueExW(key.get(), L"Maker", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                           static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        }
+        unique_key key;
+    } suite;
+    ASSERT_TRUE(suite.key);
+    kit::write_file(product_list(), "[Products]\r\nQELVA=Pellamore\r\n");
+    kit::write_file(kit::common_app_data() + L"Acme\\Acme Suite\\Products.ini",
+                    "[Products]\r\nSUNDREL=Sundrel Suite\r\nQELVA=Brightwarden\r\n");
+    const std::pair<const wchar_t*, const char*> makers[] = {{L"Acme", "Brightwarden"}, {L"Drummets", "Pellamore"}};
+    for (const auto& [maker, qelva] : makers) {
+        SCOPED_TRACE(narrow(maker));
+        suite.maker(maker);
+        hl<HL_Lib_Handle_> library;
+        hl<HL_Products_Handle_> products = open_products(library);
+        ASSERT_TRUE(products);
+        EXPECT_EQ(qelva, narrow(HL_Products_Name(products.get(), L"QELVA")));
+    }
+    kit::remove_folder(kit::common_app_data() + L"Acme");
+}
+
 TEST_F(family_bed, framework_unregisters_a_product_unless_told_to_fail)
 {
     kit::write_file(product_list(), "[Products]\r\nQELVA=Pellamore\r\nZORNA=Ostravel\r\n");

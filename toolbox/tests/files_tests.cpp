@@ -431,7 +431,7 @@ TEST(shortcuts, tools_shortcut_goes_with_the_last_product_of_the_group)
     make_file(user + "\\Ostravel.lnk");
 
     log_capture log;
-    remove_start_menu_shortcuts("Drummets", "Pellamore");
+    remove_start_menu_shortcuts("Drummets", "Pellamore", "Kessavane");
     EXPECT_EQ((lines{". Folder '" + common + "\\Pellamore' was removed", "   " + common + "\\Pellamore.lnk removed",
                      "   " + common + "\\Kessavane.lnk removed", "Removed empty folder '" + common + "' !",
                      "Folder to remove '" + user + "\\Pellamore' does NOT EXIST !",
@@ -441,6 +441,31 @@ TEST(shortcuts, tools_shortcut_goes_with_the_last_product_of_the_group)
     EXPECT_FALSE(file_exists(common));
     EXPECT_TRUE(file_exists(user + "\\Kessavane.lnk"));
     EXPECT_TRUE(file_exists(user + "\\Ostravel.lnk"));
+}
+
+// Relabelled for another maker, the family's tools shortcut is named after its
+// tools folder; the default one's name is then nobody's to remove.
+TEST(shortcuts, tools_shortcut_of_another_maker_is_named_after_its_tools)
+{
+    const std::string common = get_common_programs_folder() + "Vellacorp";
+    const std::string user = get_programs_folder() + "Vellacorp";
+    make_file(common + "\\Brightwarden.lnk");
+    make_file(common + "\\VellaTools.lnk");
+    make_file(user + "\\Brightwarden.lnk");
+    make_file(user + "\\Kessavane.lnk");
+
+    log_capture log;
+    remove_start_menu_shortcuts("Vellacorp", "Brightwarden", "VellaTools");
+    EXPECT_EQ((lines{"Folder to remove '" + common + "\\Brightwarden' does NOT EXIST !",
+                     "   " + common + "\\Brightwarden.lnk removed", "   " + common + "\\VellaTools.lnk removed",
+                     "Removed empty folder '" + common + "' !",
+                     "Folder to remove '" + user + "\\Brightwarden' does NOT EXIST !",
+                     "   " + user + "\\Brightwarden.lnk removed",
+                     "Do NOT removing folder '" + user + "', as it is not empty !"}),
+              log.texts());
+    EXPECT_FALSE(file_exists(common));
+    EXPECT_TRUE(file_exists(user + "\\Kessavane.lnk"));
+    remove_folder(user);
 }
 
 TEST(shortcuts, desktop_shortcuts_of_all_users_then_the_user)
@@ -498,7 +523,7 @@ TEST(profiles, virtual_store_of_every_profile_counted_links_left_alone)
     make_file("C:\\work\\elsewhere" + store + "\\keep.txt");      // behind the link
 
     log_capture log;
-    EXPECT_EQ(5, rmove_virtual_store());
+    EXPECT_EQ(5, rmove_virtual_store("Drummets"));
     EXPECT_EQ(lines{link_line("C:/users/linked")}, log.texts());
     EXPECT_FALSE(file_exists(mine));
     EXPECT_FALSE(file_exists("C:\\users\\Other" + store));
@@ -507,8 +532,26 @@ TEST(profiles, virtual_store_of_every_profile_counted_links_left_alone)
 
     // Profiles without the folder add nothing.
     log.clear();
-    EXPECT_EQ(0, rmove_virtual_store());
+    EXPECT_EQ(0, rmove_virtual_store("Drummets"));
     EXPECT_EQ(lines{link_line("C:/users/linked")}, log.texts());
+}
+
+// Relabelled for another maker, the run takes that maker's store and leaves
+// every other one; without a maker it takes nothing.
+TEST(profiles, virtual_store_of_the_makers_folder_alone)
+{
+    const std::string stores = "C:\\users\\" + profile_folder_name() + "\\AppData\\Local\\VirtualStore\\ProgramData\\";
+    make_file(stores + "Vellacorp\\Brightwarden\\qelva.ini");  // 3 entries
+    make_file(stores + "Drummets\\Pellamore\\qelva.ini");
+    make_file(stores + "Vellacorp Labs\\labs.ini");
+
+    EXPECT_EQ(0, rmove_virtual_store(""));
+    EXPECT_TRUE(file_exists(stores + "Vellacorp\\Brightwarden\\qelva.ini"));
+    EXPECT_EQ(3, rmove_virtual_store("Vellacorp"));
+    EXPECT_FALSE(file_exists(stores + "Vellacorp"));
+    EXPECT_TRUE(file_exists(stores + "Drummets\\Pellamore\\qelva.ini"));
+    EXPECT_TRUE(file_exists(stores + "Vellacorp Labs\\labs.ini"));
+    remove_folder(stores);
 }
 
 TEST(profiles, userappdata_walk_skips_the_all_users_profile)
@@ -655,7 +698,7 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
     {
         // One profile's store fails; the others are still removed.
         log_capture log;
-        EXPECT_EQ(2, rmove_virtual_store());
+        EXPECT_EQ(2, rmove_virtual_store("Drummets"));
         const lines errors = containing(log.texts(), "Error occured in rmove_virtual_store(), System Error Code = ");
         EXPECT_EQ(1u, errors.size());
         EXPECT_FALSE(file_exists(mine));

@@ -7,7 +7,10 @@
 #   - the stage headings the scenario calls for stand in the log in order;
 #   - the comparison with the scenario's manifest finds nothing left behind
 #     and nothing wrongly removed;
-#   - Windows Installer gives each product code named with --msi its state.
+#   - Windows Installer gives each product code named with --msi its state;
+#   - for the relabelled build: the stages used the names derived from its
+#     maker (launcher, suite service program and folder) and ran one installer
+#     cleaning, the product's, and none of the sibling's.
 #
 #   removal.sh --build BUILD_DIR --template WINE_TEMPLATE [--windows VERSION]
 #              [--msi {CODE}=STATE ...] [--second-run] [--relabelled] SCENARIO
@@ -81,13 +84,18 @@ run_remove() {
     fail "no completion line in the log"
 }
 
+# log_lines LOG: the log's lines without time stamp and level marker.
+log_lines() {
+  sed 's/^\xef\xbb\xbf//; s/\r$//; s/^[0-9/]* [0-9:]* .  //' "$1"
+}
+
 # check_headings LOG HEADING...: the headings stand in the log in this order
 # (other lines, and headings of the operations the stages call, between them).
 check_headings() {
   local log=$1
   shift
   local found
-  found=$(sed 's/^\xef\xbb\xbf//; s/\r$//' "$log" | sed -n 's/^[0-9/]* [0-9:]* .  \(\*\*\*\* .*\)$/\1/p')
+  found=$(log_lines "$log" | grep '^\*\*\*\* ' || true)
   if ! perl -e '
       my @want = @ARGV; my $i = 0;
       while (my $line = <STDIN>) { chomp $line; $i++ if $i < @want && $line eq $want[$i] }
@@ -95,6 +103,48 @@ check_headings() {
     fail "stage headings out of order or missing"
     echo "expected, in this order:"; printf '    %s\n' "$@"
     echo "found:"; printf '%s\n' "$found" | sed 's/^/    /'
+  fi
+}
+
+# stage_lines LOG HEADING: the lines of the stage with that heading, up to its
+# closing line of 50 equals signs.
+stage_lines() {
+  log_lines "$1" | awk -v heading="$2" '
+    $0 == heading { inside = 1; next }
+    inside && /^={50}$/ { exit }
+    inside { print }'
+}
+
+# check_stage_lines LOG HEADING LINE...: each line stands, exactly, in that stage.
+check_stage_lines() {
+  local log=$1 heading=$2 line text
+  shift 2
+  text=$(stage_lines "$log" "$heading")
+  for line in "$@"; do
+    grep -qxF -- "$line" <<<"$text" || fail "no line '$line' in the stage '$heading'"
+  done
+}
+
+# The relabelled build on its maker's machine: the maker-prefixed launcher is
+# closed in stage 1, the suite's service program "SuiteService.exe" runs from
+# the maker's folder with /stop and /uninstall in stage 4 (the manifest covers
+# the service "Vellacorp Suite Service" going), and the only installer cleaning
+# is the product's (its upgrade code), never the sibling's of stage 5.
+check_relabelled_log() {
+  local log=$1 suite='C:\Program Files (x86)\Vellacorp\'
+  check_stage_lines "$log" "**** Stop $product processes ****" \
+    "Dealing with 'VellacorpLauncher.exe' process ...." \
+    "Process with name 'VellacorpLauncher.exe' is running, let us close it"
+  check_stage_lines "$log" "**** Deal with Sundrel 3.1.x ****" \
+    "launch_and_wait_for_exit_code: \"${suite}SuiteService.exe\" /stop" \
+    "launch_and_wait_for_exit_code: \"${suite}SuiteService.exe\" /uninstall"
+  local cleanings
+  cleanings=$(log_lines "$log" | grep -cxF '**** Cleaning Installation Database (64) ****' || true)
+  [ "$cleanings" = 1 ] || fail "$cleanings installer database cleanings, not the product's alone"
+  log_lines "$log" | grep -qxF '1  {11111111-2222-3333-4444-555555555555}' ||
+    fail "the installer cleaning did not remove the product's upgrade code"
+  if log_lines "$log" | grep -qiF '{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}'; then
+    fail "the sibling's installer data was cleaned"
   fi
 }
 
@@ -135,6 +185,7 @@ echo "== Remove.exe on scenario $scenario${windows:+ (Windows setting $windows)}
 run_remove "$captures/first.log"
 mapfile -t headings < <(expected_headings $registered $cleanings)
 check_headings "$captures/first.log" "${headings[@]}"
+[ -z "$relabelled" ] || check_relabelled_log "$captures/first.log"
 "$machine/snapshot" --build "$build" "$captures/after"
 
 echo "== What the run changed, against ${manifest#$top/}"
