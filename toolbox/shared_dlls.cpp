@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -16,6 +17,18 @@ const wchar_t shared_dlls_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion
 int counter(const tessel::registry2::key& key, const std::wstring& name)
 {
     return static_cast<int>(key.read_dword(name));
+}
+
+// A counter another program stored as text or binary is still the counter of
+// the file it names: it is listed as such and then set or removed like the
+// others, so that it does not keep the following ones from being handled.
+std::optional<int> counter_if_number(const tessel::registry2::key& key, const std::wstring& name)
+{
+    try {
+        return counter(key, name);
+    } catch (const tessel::registry2::type_mismatch&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -34,11 +47,15 @@ void set_shared_dll_counters(const std::wstring& pattern, int count)
             selected.push_back(name);
 
     tessel::log::info(L"Counters for %ls pattern in SharedDLLs key:", pattern.c_str());
-    for (const std::wstring& name : selected)
-        tessel::log::info(L"   %ls - %d", name.c_str(), counter(shared_dlls, name));
+    for (const std::wstring& name : selected) {
+        if (const std::optional<int> current = counter_if_number(shared_dlls, name))
+            tessel::log::info(L"   %ls - %d", name.c_str(), *current);
+        else
+            tessel::log::info(L"   %ls - not a number", name.c_str());
+    }
 
     for (const std::wstring& name : selected) {
-        const int current = counter(shared_dlls, name);
+        const std::optional<int> current = counter_if_number(shared_dlls, name);
         // No file is used by a negative number of programs: such a count
         // removes the counter like 0 does.
         if (count <= 0) {

@@ -11,8 +11,9 @@
 
 // Sets every counter whose name contains pattern (letter case ignored) to
 // count; a count of 0 or below deletes them. Works in the 32-bit registry view.
-// Registry errors are raised to the caller; counters already changed stay
-// changed.
+// A counter stored as something other than a number is listed as "not a
+// number" and set or deleted like the others. Registry errors are raised to
+// the caller; counters already changed stay changed.
 void set_shared_dll_counters(const std::wstring& pattern, int count);
 
 // Lowers the counter of each file by one, deleting it where it would fall to 0

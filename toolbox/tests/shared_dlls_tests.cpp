@@ -113,10 +113,33 @@ TEST(set_shared_dll_counters, negative_count_removes)
     EXPECT_TRUE(read(KEY_WOW64_32KEY, L"\\Suite\\s.dll").empty());
 }
 
-TEST(set_shared_dll_counters, registry_errors_reach_the_caller)
+// A counter stored as text sorts before the others of the pattern: it must
+// not keep them from being handled, and it goes (or becomes a number) too.
+TEST(set_shared_dll_counters, text_counter_is_handled_with_the_others)
 {
-    put_text(KEY_WOW64_32KEY, L"C:\\Apps\\Broken\\text.dll");
-    EXPECT_THROW(set_shared_dll_counters(L"\\Broken\\", 1), tessel::registry2::type_mismatch);
+    const std::wstring text = L"C:\\Apps\\Broken\\a-text.dll", number = L"C:\\Apps\\Broken\\b.dll";
+    const struct {
+        int count;
+        std::vector<std::wstring> changes;
+        counters left;
+    } cases[] = {
+        {0, {L"Removed registry value " + text, L"Removed registry value " + number}, {}},
+        {2, {text + L" is set to 2", number + L" is set to 2"}, {{text, 2}, {number, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        put_text(KEY_WOW64_32KEY, text);
+        put(KEY_WOW64_32KEY, {{number, 1}});
+        log_capture log;
+        set_shared_dll_counters(L"\\Broken\\", c.count);
+        std::vector<std::wstring> expected = {L"Counters for \\Broken\\ pattern in SharedDLLs key:",
+                                              L"   " + text + L" - not a number", L"   " + number + L" - 1"};
+        expected.insert(expected.end(), c.changes.begin(), c.changes.end());
+        EXPECT_EQ(narrow_lines(expected), log.texts());
+        EXPECT_EQ(c.left, read(KEY_WOW64_32KEY, L"\\Broken\\"));
+        EXPECT_EQ(c.count != 0, value_exists(HKEY_LOCAL_MACHINE, shared_dlls, text, KEY_WOW64_32KEY));
+        set_shared_dll_counters(L"\\Broken\\", 0);
+    }
 }
 
 TEST(decrement_shared_dll_counters, lowers_by_one_and_removes_the_last)

@@ -11,7 +11,7 @@
 #   held_open          a file of the product's data held open by a program
 #                      that outlives the run; gone after Wine's restart
 #   corrupt_registry   Uninstall entries whose values have the wrong type or
-#                      no terminator, a SharedDLLs counter stored as text, an
+#                      no terminator, SharedDLLs counters stored as text, an
 #                      installer component value past any buffer
 #   non_ascii_profile  two more profiles, "Jörg" and "Даша", with the product's
 #                      per-profile data
@@ -35,13 +35,9 @@ build=$(cd "$build" && pwd)
 manifest=$("$machine/install-scenario" --manifest full)
 
 . "$top/scripts/lib/wine-env.sh"
-wine_env_check
-set +e
-wine_template_ensure "$template" || exit 1
+wine_scenario_prefix "$template" || exit 1
+# A program holding a file open must not outlive the prefix.
 trap 'set +e; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null; wine_prefix_drop' EXIT
-set -e
-wine_prefix_new "$template"
-export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 wine64=/usr/lib/wine/wine64
 captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
@@ -77,12 +73,7 @@ run_remove() {
 }
 
 extra_rules=$captures/extra.manifest
-# The record of the maker's folder in Installer\Folders stays after every run
-# (the run looks for the records in its own 32-bit view; the installer keeps
-# them in the 64-bit one): a fault of its own, proven by removal_full, and not
-# what these runs are about.
-printf '%s\n' "include $manifest" \
-  'residue reg HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\Folders|C:\Program Files (x86)\Drummets\' >"$extra_rules"
+echo "include $manifest" >"$extra_rules"
 pd=$c/ProgramData
 long_tail=
 case "$fault" in
@@ -108,15 +99,15 @@ Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDLLs]
 "C:\\Program Files (x86)\\Drummets\\Pellamore\\corrupt.dll"="1"
+"C:\\Program Files (x86)\\Drummets\\DrummetLauncher.chm"="1"
 REG
     "$wine64" reg import "$captures/corrupt.reg" /reg:32 >/dev/null 2>&1 || fail "reg import (32)"
     long=$(head -c 6000 /dev/zero | tr '\0' 'x')
     "$wine64" reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components\0123456789ABCDEF0123456789ABCDEF' \
-      /v A5D2474723B55C84D9391F2B1B3F27B6 /d "C:\\Program Files (x86)\\Drummets\\Pellamore\\$long" /f /reg:64 >/dev/null
+      /v A52D47477B558BC4D939F12B1B3F27B6 /d "C:\\Program Files (x86)\\Drummets\\Pellamore\\$long" /f /reg:64 >/dev/null
     cat >>"$extra_rules" <<'RULES'
 ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt types
 ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corrupt terminators
-ignore reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\SharedDLLs|C:\Program Files (x86)\Drummets\Pellamore\corrupt.dll
 ignore reg HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Components\0123456789ABCDEF0123456789ABCDEF
 RULES
     ;;
@@ -183,6 +174,17 @@ case "$fault" in
     echo "== Wine's restart"
     wine wineboot -r >/dev/null 2>&1 || true
     [ ! -e "$pd/Drummets" ] || fail "the scheduled folders are still there after the restart" ;;
+  corrupt_registry)
+    # The unreadable Uninstall entries are passed over without a line; the
+    # counters stored as text are the product's and the suite's by name and go
+    # with the others (the launcher's own counter sorts after its text one).
+    has_line "$captures/first.log" \
+      ". Product information is found in the key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pellamore"
+    ! text "$captures/first.log" | grep -F -e Corrupt -e exception || fail "the log names the corrupt data"
+    has_line "$captures/first.log" "   C:\\Program Files (x86)\\Drummets\\Pellamore\\corrupt.dll - not a number"
+    has_line "$captures/first.log" "Removed registry value C:\\Program Files (x86)\\Drummets\\Pellamore\\corrupt.dll"
+    has_line "$captures/first.log" "   C:\\Program Files (x86)\\Drummets\\DrummetLauncher.chm - not a number"
+    has_line "$captures/first.log" "Removed registry value C:\\Program Files (x86)\\Drummets\\DrummetLauncher.chm" ;;
   non_ascii_profile)
     for who in Jörg Даша; do
       [ ! -e "$c/users/$who/AppData/Roaming/Drummets" ] || fail "$who's Drummets folder is still there"
