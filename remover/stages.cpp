@@ -203,38 +203,6 @@ void clean_sibling_installer_data(run_context& run)
     clean_installer_database(sibling_upgrade_code);
 }
 
-// The first Uninstall entry whose display name is the maker's name: the
-// suite's own. Named by a product code, it is the suite's package, whose
-// registration goes with it once the suite stage has taken the suite away;
-// while another product keeps the suite, the package stays registered.
-void remove_maker_uninstall_entry(const run_context& run)
-{
-    tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
-    std::set<std::wstring> names;
-    try {
-        uninstall = uninstall.open(uninstall_path, false);
-        names = uninstall.subkey_names();
-    } catch (const std::exception&) {
-        return;
-    }
-    const std::wstring maker = tessel::lower_ascii(run.profile.maker_folder);
-    for (const std::wstring& name : names) {
-        try {
-            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
-                continue;
-        } catch (const std::exception&) {
-            continue;  // no readable display name
-        }
-        remove_regkey(HKEY_LOCAL_MACHINE, uninstall_path, name, true);
-        empty_line();
-        if (run.suite_removed && is_braced_guid(name)) {
-            remove_product_registration(name);
-            empty_line();
-        }
-        return;
-    }
-}
-
 // The product's cached packages are named only in the registrations the
 // cleaning takes away: they are read first, and deleted once their product is
 // no longer registered.
@@ -250,7 +218,7 @@ void remove_product_installer_data(run_context& run)
         if (!is_product_registered(product))
             for (const std::wstring& path : paths)
                 remove_cached_package(path);
-    remove_maker_uninstall_entry(run);
+    remove_maker_uninstall_entry(run.profile.maker_folder, run.suite_removed);
 }
 
 void remove_shared_components(run_context& run)
@@ -422,6 +390,36 @@ const stage cleaning_stages[] = {
 };
 
 } // namespace
+
+void remove_maker_uninstall_entry(const std::wstring& maker_name, bool suite_removed)
+{
+    tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
+    std::set<std::wstring> names;
+    try {
+        uninstall = uninstall.open(uninstall_path, false);
+        names = uninstall.subkey_names();
+    } catch (const std::exception&) {
+        return;
+    }
+    const std::wstring maker = tessel::lower_ascii(maker_name);
+    for (const std::wstring& name : names) {
+        try {
+            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
+                continue;
+        } catch (const std::exception&) {
+            continue;  // no readable display name
+        }
+        remove_regkey(HKEY_LOCAL_MACHINE, uninstall_path, name, true);
+        empty_line();
+        // Named by a product code, the entry is the suite's package's; while
+        // another product keeps the suite, the package stays registered.
+        if (suite_removed && is_braced_guid(name)) {
+            remove_product_registration(name);
+            empty_line();
+        }
+        return;
+    }
+}
 
 void clean_software_keys()
 {

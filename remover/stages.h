@@ -3,6 +3,8 @@
 
 #include "remover/product.h"
 
+#include <string>
+
 // Whether the sibling product is still registered in the suite (decided by the
 // suite stage): then the run removes only this product and keeps what the
 // sibling needs.
@@ -15,3 +17,9 @@ void run_cleaning_stages(ProductInfo& info, bool version_detected);
 // The product's and the suite's keys under SOFTWARE, of the machine and the
 // current user.
 void clean_software_keys();
+
+// The first Uninstall entry whose display name is the maker's (the suite's
+// own), deleted with its subtree. When the suite stage took the suite away
+// (suite_removed) and the entry is named by a product code, that package's
+// Windows Installer registration goes too.
+void remove_maker_uninstall_entry(const std::wstring& maker_name, bool suite_removed);
