@@ -10,6 +10,7 @@ namespace installer_test {
 
 const wchar_t pellamore_upgrade[] = L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}";
 const wchar_t pellamore_product[] = L"{7474D25A-55B7-4CB8-9D93-1FB2B1F3726B}";
+const wchar_t ostravel_upgrade[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
 const wchar_t ostravel_product[] = L"{7DD6CF44-030E-4C40-8ED6-4CAED4A9754B}";
 const wchar_t viewer_upgrade[] = L"{16463E1D-3FF8-44E4-A630-C533ED0E66B9}";
 const wchar_t viewer_product[] = L"{716DC500-AB32-4E17-B062-282EA7470425}";
@@ -17,6 +18,9 @@ const wchar_t shared_languages_component[] = L"{5C1A4E71-3B20-6F4D-8A9C-0E1F2B3D
 const wchar_t kelzip_component[] = L"{3C7F1C39-8BF6-454F-82FF-937C2E1A67A4}";
 const wchar_t help_component[] = L"{E667DA36-FD9B-4390-8318-173F0B41B23E}";
 const wchar_t tray_component[] = L"{BEBA90D3-1FB1-44FB-A1A0-57C4528A3045}";
+const wchar_t common_tray_upgrade[] = L"{91D323B7-30F2-4503-BAEA-CA519B12F207}";
+const wchar_t common_tray_product[] = L"{CF6B13EA-1408-4C58-8484-99F0081933AA}";
+const wchar_t common_tray_qzhtml[] = L"{54AE3123-6660-450C-9880-4429FE7464DC}";
 
 const wchar_t classes_installer[] = L"SOFTWARE\\Classes\\Installer";
 const wchar_t machine_installer[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";

@@ -18,6 +18,7 @@ namespace installer_test {
 // Product, upgrade and component codes of the test bed's packages.
 extern const wchar_t pellamore_upgrade[];
 extern const wchar_t pellamore_product[];
+extern const wchar_t ostravel_upgrade[];
 extern const wchar_t ostravel_product[];
 extern const wchar_t viewer_upgrade[];
 extern const wchar_t viewer_product[];
@@ -25,6 +26,9 @@ extern const wchar_t shared_languages_component[];  // Pellamore and Ostravel
 extern const wchar_t kelzip_component[];            // Pellamore and the viewer
 extern const wchar_t help_component[];              // Pellamore's alone
 extern const wchar_t tray_component[];              // Pellamore's qelvaTray.exe
+extern const wchar_t common_tray_upgrade[];         // the family's common tray
+extern const wchar_t common_tray_product[];
+extern const wchar_t common_tray_qzhtml[];          // its Tray\qzhtml.dll
 
 // Installer data of the local machine, below HKEY_LOCAL_MACHINE.
 extern const wchar_t classes_installer[];  // SOFTWARE\Classes\Installer

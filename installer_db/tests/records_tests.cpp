@@ -16,7 +16,6 @@ namespace {
 const wchar_t suite_product[] = L"{F6B1BCC9-942B-4725-B0AA-F4488C80C788}";
 const wchar_t suite_qzhtml[] = L"{920652E8-00EB-4D22-A178-6066E90D59C7}";
 const wchar_t suite_harrowlink[] = L"{897A2E47-2887-481B-8B35-298578CD2638}";
-const wchar_t tray_qzhtml[] = L"{54AE3123-6660-450C-9880-4429FE7464DC}";
 const wchar_t unknown_upgrade[] = L"{0D1C2B3A-4F5E-4D6C-8B7A-9F8E7D6C5B4A}";
 
 const wchar_t user_data[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData";
@@ -80,7 +79,7 @@ TEST_F(records, removes_components_by_the_key_path_of_their_first_value_in_every
                                "\\Installer\\UserData\\";
     EXPECT_EQ(log.texts(), (std::vector<std::string>{
                                "Search Component QZHTML.DLL ",
-                               prefix + "S-1-5-18\\Components\\" + narrow(pack_guid(tray_qzhtml)),
+                               prefix + "S-1-5-18\\Components\\" + narrow(pack_guid(common_tray_qzhtml)),
                                prefix + "S-1-5-18\\Components\\" + narrow(pack_guid(suite_qzhtml)),
                                prefix + "S-1-5-21-0-0-0-1000\\Components\\0123456789ABCDEF0123456789ABCDEF",
                            }));
@@ -91,7 +90,7 @@ TEST_F(records, removes_components_by_the_key_path_of_their_first_value_in_every
     EXPECT_EQ(owners.size(), 3u);
     EXPECT_TRUE(owners.count({pack_guid(pellamore_product), L"c:\\program files (x86)\\drummets\\QzHtml.DLL"}));
     EXPECT_TRUE(owners.count({pack_guid(suite_product), L"C:\\Program Files (x86)\\Drummets\\qzhtml.dll"}));
-    EXPECT_TRUE(owners.count({pack_guid(L"{CF6B13EA-1408-4C58-8484-99F0081933AA}"),
+    EXPECT_TRUE(owners.count({pack_guid(common_tray_product),
                               L"C:\\Program Files (x86)\\Drummets\\Tray\\qzhtml.dll"}));
     EXPECT_FALSE(key_exists(own));
     EXPECT_TRUE(key_exists(second));

@@ -18,10 +18,6 @@ using namespace installer_test;
 
 namespace {
 
-const wchar_t tray_product[] = L"{CF6B13EA-1408-4C58-8484-99F0081933AA}";
-const wchar_t tray_upgrade[] = L"{91D323B7-30F2-4503-BAEA-CA519B12F207}";
-const wchar_t tray_qzhtml[] = L"{54AE3123-6660-450C-9880-4429FE7464DC}";
-const wchar_t ostravel_upgrade[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
 // A product of no package: it shares the tray's upgrade code and one of its
 // components.
 const wchar_t other_packed[] = L"0123456789ABCDEF0123456789ABCDEF";
@@ -87,15 +83,15 @@ std::string registration::setup_error_;
 
 TEST_F(registration, removes_exactly_the_products_keys_and_values)
 {
-    const std::wstring tray = pack_guid(tray_product);
-    const std::wstring upgrade = pack_guid(tray_upgrade);
-    const std::wstring shared = components() + L"\\" + pack_guid(tray_qzhtml);
+    const std::wstring tray = pack_guid(common_tray_product);
+    const std::wstring upgrade = pack_guid(common_tray_upgrade);
+    const std::wstring shared = components() + L"\\" + pack_guid(common_tray_qzhtml);
     write_string(shared, other_packed, L"C:\\Other\\qzhtml.dll");
     for (const std::wstring& codes : {std::wstring(classes_installer), std::wstring(machine_installer)})
         write_string(codes + L"\\UpgradeCodes\\" + upgrade, other_packed, L"");
-    ASSERT_EQ(products_of_upgrade_code(tray_upgrade), (std::set<std::wstring>{other_packed, tray}));
-    ASSERT_EQ(product_state(tray_product), INSTALLSTATE_DEFAULT);
-    ASSERT_TRUE(key_exists(uninstall_32 + tray_product, KEY_WOW64_32KEY));
+    ASSERT_EQ(products_of_upgrade_code(common_tray_upgrade), (std::set<std::wstring>{other_packed, tray}));
+    ASSERT_EQ(product_state(common_tray_product), INSTALLSTATE_DEFAULT);
+    ASSERT_TRUE(key_exists(uninstall_32 + common_tray_product, KEY_WOW64_32KEY));
     const std::wstring package = local_package_of(tray);
     ASSERT_EQ(package.rfind(windows_folder() + L"Installer\\", 0), 0u) << narrow(package);
     ASSERT_TRUE(file_exists(package));
@@ -113,7 +109,7 @@ TEST_F(registration, removes_exactly_the_products_keys_and_values)
     const std::set<std::wstring> ostravel_before = values_of(user_data_product(pack_guid(ostravel_product)));
 
     const log_capture log;
-    remove_product_registration(tray_product);
+    remove_product_registration(common_tray_product);
 
     std::vector<std::string> texts = log.texts();
     ASSERT_EQ(texts.size(), 15u);
@@ -131,15 +127,15 @@ TEST_F(registration, removes_exactly_the_products_keys_and_values)
                          "\\Uninstall\\{CF6B13EA-1408-4C58-8484-99F0081933AA}");
     EXPECT_EQ(texts[14], narrow(L"Removed cached package " + package));
 
-    EXPECT_EQ(product_state(tray_product), INSTALLSTATE_UNKNOWN);
+    EXPECT_EQ(product_state(common_tray_product), INSTALLSTATE_UNKNOWN);
     EXPECT_FALSE(key_exists(products_key(tray)));
     EXPECT_FALSE(key_exists(std::wstring(classes_installer) + L"\\Features\\" + tray));
     EXPECT_FALSE(key_exists(user_data_product(tray)));
-    EXPECT_FALSE(key_exists(uninstall_32 + tray_product, KEY_WOW64_32KEY));
+    EXPECT_FALSE(key_exists(uninstall_32 + common_tray_product, KEY_WOW64_32KEY));
     EXPECT_FALSE(file_exists(package));
     // What is another product's stays.
     EXPECT_EQ(values_of(shared), std::set<std::wstring>{other_packed});
-    EXPECT_EQ(products_of_upgrade_code(tray_upgrade), std::set<std::wstring>{other_packed});
+    EXPECT_EQ(products_of_upgrade_code(common_tray_upgrade), std::set<std::wstring>{other_packed});
     EXPECT_EQ(product_state(ostravel_product), INSTALLSTATE_DEFAULT);
     EXPECT_EQ(related_products(ostravel_upgrade), std::vector<std::wstring>{ostravel_product});
     EXPECT_EQ(values_of(user_data_product(pack_guid(ostravel_product))), ostravel_before);
