@@ -7,7 +7,6 @@
 #include "remover/sundrel.h"
 #include "tessel/lower_case.h"
 #include "tessel/log/log.h"
-#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
