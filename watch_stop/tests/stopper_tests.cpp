@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -102,7 +103,7 @@ TEST_F(stopper_bed, stops_a_running_watch_service_within_30_seconds)
     // State and settings arrive in either order.
     ASSERT_EQ(12u, lines.size()) << ::testing::PrintToString(lines);
     if (lines[3] == "# ScrWatchServiceStopper: received settings")
-        std::swap(lines[3], lines[4]);
+        std::rotate(lines.begin() + 3, lines.begin() + 4, lines.begin() + 5);
     const std::vector<std::string> expected = {"# Entering stop_av_watch_service",
                                                "# Entering ScrWatchServiceStopper's ctor",
                                                "# Waiting for engine to send settings and ready signal",
