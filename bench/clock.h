@@ -1,7 +1,11 @@
-// Wall-clock seconds from the performance counter, for the benchmarks.
+// Wall-clock seconds from the performance counter, and the median of a
+// benchmark's rounds.
 #pragma once
 
 #include <windows.h>
+
+#include <algorithm>
+#include <vector>
 
 inline double seconds_now()
 {
@@ -13,4 +17,11 @@ inline double seconds_now()
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return double(now.QuadPart) / ticks_per_second;
+}
+
+// The middle figure (the upper one of an even count); figures is not empty.
+inline double median(std::vector<double> figures)
+{
+    std::sort(figures.begin(), figures.end());
+    return figures[figures.size() / 2];
 }

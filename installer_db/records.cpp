@@ -25,13 +25,6 @@ const wchar_t not_found[] = L"not found";
 constexpr REGSAM read_access = KEY_READ;                                         // 0x20019
 constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;  // 0x2001F
 
-// The registry view of one operation: the 64-bit one under WOW64, where the
-// installer keeps its data, else the only one there is.
-view installer_view()
-{
-    return is_wow64() ? view::view_64 : view::default_view;
-}
-
 // The name of a key's subkey at index, read into buffer (its size is the
 // longest name taken); false at the end or on any error.
 bool subkey_at(HKEY key, DWORD index, std::vector<wchar_t>& buffer, std::wstring& result)
@@ -139,7 +132,7 @@ std::wstring find_product_code_by_upgrade_code(const std::wstring& upgrade_code)
 {
     try {
         tessel::log::info(L"    Find ProductCode by UpgradeCode %ls", upgrade_code.c_str());
-        const view current = installer_view();
+        const view current = installer_registry_view();
         const std::wstring packed = pack_guid(upgrade_code);
         if (packed.empty())
             return not_found;
@@ -165,7 +158,7 @@ std::vector<component_value> remove_components_by_key_path(const std::wstring& t
     std::vector<component_value> removed;
     try {
         tessel::log::info(L"Search Component %ls ", text.c_str());
-        const view current = installer_view();
+        const view current = installer_registry_view();
         const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
         if (!user_data)
             return removed;
@@ -214,7 +207,7 @@ void remove_product_component(const std::wstring& upgrade_code, const std::wstri
     try {
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search Component %ls ", packed_component.c_str());
-        const view current = installer_view();
+        const view current = installer_registry_view();
         const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
         if (!user_data)
             return;
@@ -255,7 +248,7 @@ void remove_product_feature(const std::wstring& upgrade_code, const std::wstring
     try {
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search %ls feature in %ls product", feature.c_str(), product.c_str());
-        const view current = installer_view();
+        const view current = installer_registry_view();
         const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, change_access, current);
         if (!user_data)
             return;
@@ -372,7 +365,7 @@ std::wstring packed_product_code(const std::wstring& code)
 class registration_removal
 {
 public:
-    explicit registration_removal(std::wstring packed) : packed_(std::move(packed)), in_(installer_view()) {}
+    explicit registration_removal(std::wstring packed) : packed_(std::move(packed)), in_(installer_registry_view()) {}
 
     void run()
     {
@@ -487,7 +480,7 @@ std::set<std::wstring> products_of_upgrade_code(const std::wstring& upgrade_code
         const std::wstring packed = pack_guid(upgrade_code);
         if (packed.empty())
             return products;
-        const view current = installer_view();
+        const view current = installer_registry_view();
         for (const std::wstring& codes : {std::wstring(classes_installer_path) + L"\\UpgradeCodes\\" + packed,
                                           std::wstring(machine_installer_path) + L"\\UpgradeCodes\\" + packed}) {
             const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, codes, read_access, current);
@@ -516,7 +509,7 @@ bool is_product_registered(const std::wstring& product_code)
         const std::wstring packed = packed_product_code(product_code);
         if (packed.empty())
             return false;
-        const view current = installer_view();
+        const view current = installer_registry_view();
         if (key_exists(std::wstring(classes_installer_path) + L"\\Products\\" + packed, current))
             return true;
         for (const std::wstring& sid : subkeys_of(user_data_path, current))
@@ -534,7 +527,7 @@ std::set<std::wstring> cached_packages_of(const std::wstring& product_code)
         const std::wstring packed = packed_product_code(product_code);
         if (packed.empty())
             return packages;
-        const view current = installer_view();
+        const view current = installer_registry_view();
         for (const std::wstring& sid : subkeys_of(user_data_path, current)) {
             const std::wstring package = string_value(std::wstring(user_data_path) + L"\\" + sid + L"\\Products\\" +
                                                           packed + L"\\InstallProperties",

@@ -85,13 +85,12 @@ void look(leftovers& left, const ProductInfo& info, bool everything_to_go)
 {
     const ProductProfile& profile = product_profile();
     const std::string maker = maker_narrow();
-    const bool default_maker = is_default_maker();
     left.folder(info.install_dir);
     for (const std::wstring& entry : info.uninstall_keys)
         left.uninstall_entry(entry);
     for (const char* program : {"qelvaTray.exe", "Chimebox.exe"})
         left.process(program);
-    left.process(default_maker ? "DrummetLauncher.exe" : maker + "Launcher.exe");
+    left.process(launcher_program());
     for (const std::wstring& value : {std::wstring(L"QELVAguard"), std::wstring(L"pellamoreguard"),
                                       profile.product_name + L"guard"})
         left.autorun(value);
@@ -101,9 +100,9 @@ void look(leftovers& left, const ProductInfo& info, bool everything_to_go)
     const std::string engine = get_common_program_files_folder() + "Common Sundrel Suite\\Scancore\\";
     left.folder(engine);
     left.folder(get_common_app_data_folder() + "Common Sundrel Suite\\Scancore\\");
-    const std::string suite_program = default_maker ? "DrummetSuiteService.exe" : "SuiteService.exe";
+    const std::string suite_program = suite_service_program();
     left.file(get_program_files_folder() + maker + "\\" + suite_program);
-    left.service(default_maker ? "Suite Service" : maker + " Suite Service");
+    left.service(suite_service_name());
     left.service("AV Watch Service");
     left.service("Scancore Scanning Service");
     for (const std::string& program : {suite_program, std::string("ScrWatchService.exe"),

@@ -132,6 +132,11 @@ bool is_wow64()
     return wow64 != FALSE;
 }
 
+tessel::registry2::view installer_registry_view()
+{
+    return is_wow64() ? tessel::registry2::view::view_64 : tessel::registry2::view::default_view;
+}
+
 std::wstring registry_root_name(HKEY root)
 {
     if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";

@@ -2,6 +2,8 @@
 // system afresh.
 #pragma once
 
+#include "tessel/registry2/key.h"
+
 #include <windows.h>
 #include <string>
 
@@ -17,6 +19,10 @@ int IsRunAsAdministrator(const std::wstring& title);
 int groups_include_administrators(const TOKEN_GROUPS& groups);
 
 bool is_wow64();
+// The registry view Windows Installer keeps its data in (products, components,
+// folder records): the 64-bit one under WOW64, where its service is a 64-bit
+// program, else the only one there is.
+tessel::registry2::view installer_registry_view();
 std::wstring registry_root_name(HKEY root);
 
 // Narrow paths (ANSI code page) that always end with one appended backslash.

@@ -389,11 +389,8 @@ bool remove_registered_install_folder(const std::string& path)
         return false;
     const std::string folder = path.back() == '\\' ? path : path + "\\";
     try {
-        // Windows Installer keeps its folder records in the 64-bit view.
-        const tessel::registry2::view records_view =
-            is_wow64() ? tessel::registry2::view::view_64 : tessel::registry2::view::default_view;
         tessel::registry2::key record =
-            tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders_key, false, records_view);
+            tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders_key, false, installer_registry_view());
         const std::wstring name = tessel::unicode::to_wide(folder, CP_ACP);
         record.read_string(name); // only a recorded folder is removed here
         if (!RemoveDirectoryA(folder.c_str()))

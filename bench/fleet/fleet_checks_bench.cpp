@@ -26,12 +26,6 @@
 
 namespace {
 
-double median(std::vector<double> figures)
-{
-    std::sort(figures.begin(), figures.end());
-    return figures[figures.size() / 2];
-}
-
 // Median milliseconds of one call of work over the rounds.
 double median_ms(int rounds, const std::function<void(int)>& work)
 {

@@ -253,12 +253,6 @@ struct measured
     double best() const { return *std::min_element(seconds.begin(), seconds.end()); }
 };
 
-double median(std::vector<double> figures)
-{
-    std::sort(figures.begin(), figures.end());
-    return figures[figures.size() / 2];
-}
-
 // Each round's cleaner against the bare walk next to it, so that a burst of
 // other load on the machine falls mostly on both.
 void report(const char* name, const measured& cleaner, const measured& bare)

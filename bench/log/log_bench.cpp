@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/clock.h"
 #include "tessel/log/log.h"
 #include "tessel/mutex.h"
 #include "tessel/unique_any.h"
@@ -39,12 +40,6 @@ double per_call_us(int count, const std::function<void(int)>& body)
     for (int i = 0; i < count; ++i)
         body(i);
     return (now_us() - start) / count;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // A line as the remover writes them: a format with one narrow argument.

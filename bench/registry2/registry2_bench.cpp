@@ -80,12 +80,7 @@ struct rounds_of
 {
     std::vector<double> seconds;
     double best() const { return *std::min_element(seconds.begin(), seconds.end()); }
-    double median() const
-    {
-        std::vector<double> sorted = seconds;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[sorted.size() / 2];
-    }
+    double median() const { return ::median(seconds); }
 };
 
 } // namespace

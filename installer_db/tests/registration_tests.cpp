@@ -44,10 +44,9 @@ std::wstring components()
 
 std::wstring local_package_of(const std::wstring& packed)
 {
-    HKEY opened = nullptr;
+    tessel::unique_hkey properties;
     RegOpenKeyExW(HKEY_LOCAL_MACHINE, (user_data_product(packed) + L"\\InstallProperties").c_str(), 0,
-                  KEY_READ | KEY_WOW64_64KEY, &opened);
-    const tessel::unique_hkey properties(opened);
+                  KEY_READ | KEY_WOW64_64KEY, properties.put());
     wchar_t path[MAX_PATH] = L"";
     DWORD size = sizeof path - sizeof(wchar_t);
     if (properties)
