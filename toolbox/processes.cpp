@@ -3,10 +3,10 @@
 #include "tessel/format.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
+#include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
 
 #include <tlhelp32.h>
-#include <shellapi.h>
 #include <set>
 #include <vector>
 
@@ -95,6 +95,37 @@ DWORD wait_for_child(HANDLE process, const std::string& program)
     return wait;
 }
 
+// The program's path in quotes, so that the system takes it whole even where
+// it holds blanks, then the arguments.
+template <class Text>
+Text quoted_command_line(const Text& program, const Text& arguments)
+{
+    using character = typename Text::value_type;
+    const Text quote(1, character('"'));
+    return quote + program + quote + (arguments.empty() ? Text() : Text(1, character(' ')) + arguments);
+}
+
+// Starts a child hidden and without a console of its own: a console would
+// come with a console host that takes the child's working folder as its own
+// and outlives the child, holding that folder open after the wait returned.
+// An empty directory leaves the child in this process's working folder. A
+// null handle, with the thread's last error, when it could not be started.
+unique_handle start_without_console(const std::wstring& command_line, const std::wstring& directory)
+{
+    std::vector<wchar_t> buffer(command_line.begin(), command_line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+        return unique_handle();
+    const unique_handle thread(info.hThread);
+    return unique_handle(info.hProcess);
+}
+
 } // namespace
 
 void set_child_wait_limit(DWORD limit_ms)
@@ -174,26 +205,21 @@ void deal_with_process(const std::string& name)
     }
 }
 
-bool run_and_wait(const std::string& directory, const std::string& command_line)
+bool run_and_wait(const std::string& directory, const std::string& program, const std::string& arguments)
 {
-    std::string full = command_line;
+    std::string path = program;
     if (!directory.empty()) {
         const char last = directory.back();
-        full = directory + (last == '\\' || last == '/' ? "" : "\\") + command_line;
+        path = directory + (last == '\\' || last == '/' ? "" : "\\") + program;
     }
-    std::vector<char> buffer(full.begin(), full.end());
-    buffer.push_back('\0');
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    static_assert(sizeof(STARTUPINFOA) == 68, "start-up record");
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &info))
-        return false;
-    const unique_handle process(info.hProcess);
-    const unique_handle thread(info.hThread);
-    return wait_for_child(process.get(), full) == WAIT_OBJECT_0;
+    const std::string command_line = quoted_command_line(path, arguments);
+    try {
+        const unique_handle process = start_without_console(tessel::unicode::to_wide(command_line, CP_ACP),
+                                                            tessel::unicode::to_wide(directory, CP_ACP));
+        return process && wait_for_child(process.get(), command_line) == WAIT_OBJECT_0;
+    } catch (const std::exception&) {
+        return false; // a path the code page cannot carry names no program
+    }
 }
 
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
@@ -201,24 +227,12 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
 {
     tessel::log::info("launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
 
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;
-    static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "shell execute record");
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    execute.lpFile = file.c_str();
-    execute.lpParameters = parameters.c_str();
-    execute.lpDirectory = directory.empty() ? nullptr : directory.c_str();
-    execute.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&execute)) {
+    const unique_handle process = start_without_console(quoted_command_line(file, parameters), directory);
+    if (!process) {
         tessel::log::info("ShellExecuteEx failed. Error: %d", static_cast<int>(GetLastError()));
         return 1;
     }
-    // The shell hands no process back when the file was passed to a program
-    // that was already running; the wait on the null handle then fails.
-    const unique_handle process(execute.hProcess);
-
-    const DWORD wait = process ? wait_for_child(process.get(), tessel::format("\"%ls\" %ls", file.c_str(), parameters.c_str()))
-                               : WaitForSingleObject(process.get(), 0);
+    const DWORD wait = wait_for_child(process.get(), tessel::format("\"%ls\" %ls", file.c_str(), parameters.c_str()));
     switch (wait) {
     case WAIT_OBJECT_0: {
         DWORD exit_code = 0;

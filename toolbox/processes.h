@@ -37,13 +37,15 @@ void terminate_processes(const std::string& adjusted_name, bool use_debug_privil
 // Logs and terminates the running copies of a program.
 void deal_with_process(const std::string& name);
 
-// Runs directory + "\" + command_line (or command_line alone when directory is
-// empty) detached from the console, with directory as working directory, and
-// waits for it up to child_wait_limit(). True when it started and ended; its
-// exit code is not examined.
-bool run_and_wait(const std::string& directory, const std::string& command_line);
+// Runs directory + "\" + program (or the program alone, found by the system's
+// search, when directory is empty), quoted, followed by the arguments, hidden
+// and without a console, with directory as working directory, and waits for
+// it up to child_wait_limit(). True when it started and ended; its exit code
+// is not examined.
+bool run_and_wait(const std::string& directory, const std::string& program, const std::string& arguments);
 
-// Starts the file through the shell, hidden, and waits for it up to
+// Runs the file (quoted) with the parameters hidden and without a console,
+// with directory as working directory, and waits for it up to
 // child_wait_limit(). The program's exit code, or 1 on any failure (a child
 // ended for hanging included).
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,

@@ -126,7 +126,7 @@ void stop_through_product_library(const ProductInfo& info, const std::wstring& a
 void launch(const char* program)
 {
     tessel::log::info("launch %s", program);
-    run_and_wait("", program);
+    run_and_wait("", program, "");
 }
 
 void stop_watch_service_by_version(const ProductInfo& info, const std::wstring& abbreviation)
@@ -268,10 +268,10 @@ void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbre
         if (!uninstall)
             return;
         tessel::log::info("Uninstalling Scancore Scan service");
-        run_and_wait(folder, std::string(scanning_service_exe) + " /u");
+        run_and_wait(folder, scanning_service_exe, "/u");
         Sleep(1000);
         tessel::log::info("Uninstalling Scancore Watch service");
-        run_and_wait(folder, std::string(watch_service_exe) + " /u");
+        run_and_wait(folder, watch_service_exe, "/u");
         Sleep(1000);
         if (!stopped) {
             remove_service("Scancore Scanning Service", scanning_service_exe, true);
@@ -306,7 +306,7 @@ bool stop_scanning_service()
     tessel::log::info("stopping AV Scanning Service");
     try {
         if (scanning_service_runs()) {
-            run_and_wait(engine_folder(), std::string(scanning_service_exe) + " /p");
+            run_and_wait(engine_folder(), scanning_service_exe, "/p");
             if (!wait_until_gone(scanning_service_exe)) {
                 tessel::log::info("Attempting to kill AV Scanning Service");
                 terminate(scanning_service_exe);
@@ -325,7 +325,7 @@ bool stop_services_legacy(const std::string& folder)
         stop_watch_service_legacy();
     if (scanning_service_runs()) {
         tessel::log::info("stopping AV Scanning Service");
-        run_and_wait(folder, "ScrScanningService.exe /p");
+        run_and_wait(folder, "ScrScanningService.exe", "/p");
         Sleep(1000);
         if (watch_service_runs() || scanning_service_runs()) {
             tessel::log::info("Attempting to kill both services");
@@ -378,8 +378,8 @@ void stop_watch_service_legacy()
 bool restart_engine_services()
 {
     const std::string folder = engine_folder();
-    run_and_wait(folder, std::string(scanning_service_exe) + " /s");
-    run_and_wait(folder, std::string(watch_service_exe) + " /s");
+    run_and_wait(folder, scanning_service_exe, "/s");
+    run_and_wait(folder, watch_service_exe, "/s");
     Sleep(2000);
     return scanning_service_runs() && watch_service_runs();
 }
@@ -389,7 +389,7 @@ void kill_engine()
     tessel::log::info("**** Kill Scancore (driver and files) ****");
     const std::string folder = engine_folder();
     if (GetFileAttributesA((folder + "scrfsfilter.inf").c_str()) != INVALID_FILE_ATTRIBUTES)
-        run_and_wait("", "rundll32.exe setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
+        run_and_wait("", "rundll32.exe", "setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
     const std::string common_app_data = get_common_app_data_folder();
     const std::string common_files = get_common_program_files_folder();
     remove_folder(common_app_data + engine_subfolder);

@@ -183,7 +183,7 @@ TEST(deal_with_process, logs_and_ends_a_running_program)
         EXPECT_EQ(1, line.level) << line.text;
 }
 
-TEST(run_and_wait, builds_the_command_line_from_folder_and_command)
+TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_arguments)
 {
     const std::string folder = std::string(work) + "run";
     kit::make_folders(wide(folder));
@@ -194,7 +194,7 @@ TEST(run_and_wait, builds_the_command_line_from_folder_and_command)
 
     const struct {
         std::string directory;
-        std::string expected_command_prefix; // followed by " where <file>"
+        std::string expected_program; // quoted, then " where <file>"
         std::string expected_folder;
     } cases[] = {
         {folder, folder + "\\toolbox_probe.exe", folder},
@@ -207,16 +207,29 @@ TEST(run_and_wait, builds_the_command_line_from_folder_and_command)
     int n = 0;
     for (const auto& c : cases) {
         const std::string out = std::string(work) + "where-" + std::to_string(++n) + ".txt";
-        const std::string args = " where " + out;
-        ASSERT_TRUE(run_and_wait(c.directory, "toolbox_probe.exe" + args)) << c.directory;
-        EXPECT_EQ((std::vector<std::string>{c.expected_command_prefix + args, c.expected_folder}),
+        ASSERT_TRUE(run_and_wait(c.directory, "toolbox_probe.exe", "where " + out)) << c.directory;
+        EXPECT_EQ((std::vector<std::string>{'"' + c.expected_program + "\" where " + out, c.expected_folder}),
                   lines_of(read_file(out)))
             << '"' << c.directory << '"';
     }
+    // A program in a folder with blanks is started whole: the system does not
+    // try the pieces of its path ("run.exe" with the arguments
+    // "with blanks\toolbox_probe.exe ...") first.
+    const std::string blanks = std::string(work) + "run with blanks";
+    kit::make_folders(wide(blanks));
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), wide(blanks + "\\toolbox_probe.exe").c_str(),
+                          FALSE));
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), wide(std::string(work) + "run.exe").c_str(),
+                          FALSE));
+    const std::string out = std::string(work) + "where-blanks.txt";
+    ASSERT_TRUE(run_and_wait(blanks, "toolbox_probe.exe", "where " + out));
+    EXPECT_EQ((std::vector<std::string>{'"' + blanks + "\\toolbox_probe.exe\" where " + out, blanks}),
+              lines_of(read_file(out)));
+
     // The exit code is not examined; a program that cannot be started is false.
-    EXPECT_TRUE(run_and_wait(folder, "toolbox_probe.exe exit 3"));
-    EXPECT_FALSE(run_and_wait(folder, "missing_program.exe /s"));
-    EXPECT_FALSE(run_and_wait(std::string(work) + "no such folder", "toolbox_probe.exe exit 0"));
+    EXPECT_TRUE(run_and_wait(folder, "toolbox_probe.exe", "exit 3"));
+    EXPECT_FALSE(run_and_wait(folder, "missing_program.exe", "/s"));
+    EXPECT_FALSE(run_and_wait(std::string(work) + "no such folder", "toolbox_probe.exe", "exit 0"));
 }
 
 TEST(launch_and_wait_for_exit_code, returns_the_exit_code_or_1)
@@ -258,6 +271,23 @@ TEST(launch_and_wait_for_exit_code, runs_the_program_in_the_given_folder)
     EXPECT_EQ(folder, where[1]);
 }
 
+// A child with a console of its own comes with a console host that takes the
+// child's working folder and outlives it: that folder could not be removed
+// right after the wait. The children the run waits for get no console.
+TEST(children, start_without_a_console_of_their_own)
+{
+    const std::string folder = std::string(work) + "console";
+    kit::make_folders(wide(folder));
+    const std::wstring probe = wide(folder + "\\toolbox_probe.exe");
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), probe.c_str(), FALSE));
+    const std::string by_run = folder + "\\by-run.txt";
+    const std::string by_launch = folder + "\\by-launch.txt";
+    ASSERT_TRUE(run_and_wait(folder, "toolbox_probe.exe", "consoles " + by_run));
+    ASSERT_EQ(0u, launch_and_wait_for_exit_code(probe, wide("consoles " + by_launch), wide(folder)));
+    EXPECT_EQ((std::vector<std::string>{"0"}), lines_of(read_file(by_run)));
+    EXPECT_EQ((std::vector<std::string>{"0"}), lines_of(read_file(by_launch)));
+}
+
 TEST(get_file_version, reads_the_fixed_file_version)
 {
     const std::wstring probe = kit::bin_folder() + L"toolbox_probe.exe";
@@ -283,11 +313,11 @@ TEST(child_wait_limit, ends_a_hanging_child_and_reports_failure)
     {
         log_capture log;
         const ULONGLONG started = GetTickCount64();
-        EXPECT_FALSE(run_and_wait(folder, "hanging_probe.exe wait"));
+        EXPECT_FALSE(run_and_wait(folder, "hanging_probe.exe", "wait"));
         EXPECT_GE(GetTickCount64() - started, 3000u);
         EXPECT_TRUE(kit::processes_named(L"hanging_probe.exe").empty());
-        EXPECT_EQ((std::vector<std::string>{"Program '" + folder +
-                                            "\\hanging_probe.exe wait' did not end within 3 s and was terminated; "
+        EXPECT_EQ((std::vector<std::string>{"Program '\"" + folder +
+                                            "\\hanging_probe.exe\" wait' did not end within 3 s and was terminated; "
                                             "going on as if it had failed"}),
                   log.texts());
     }
@@ -304,7 +334,7 @@ TEST(child_wait_limit, ends_a_hanging_child_and_reports_failure)
                   log.texts());
     }
     // A child that ends within the limit is waited for as before.
-    EXPECT_TRUE(run_and_wait(folder, "hanging_probe.exe exit 0"));
+    EXPECT_TRUE(run_and_wait(folder, "hanging_probe.exe", "exit 0"));
     EXPECT_EQ(7u, launch_and_wait_for_exit_code(probe, L"exit 7", L""));
     set_child_wait_limit(default_child_wait_limit_ms);
 }

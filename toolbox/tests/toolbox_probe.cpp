@@ -3,6 +3,8 @@
 //   toolbox_probe terminate NAME      terminate_processes(NAME, true), then exits 0
 //   toolbox_probe where FILE          writes its command line and working folder to FILE
 //   toolbox_probe exit N              exits with N
+//   toolbox_probe consoles FILE       writes how many processes share its console
+//                                     (0: it has none) to FILE
 //   toolbox_probe wait                runs until terminated
 //   toolbox_probe remove_service NAME PROCESS DELETE
 //                                     remove_service(NAME, PROCESS, DELETE == "1"),
@@ -53,6 +55,10 @@ int main(int argc, char** argv)
     }
     if (mode == "where" && argc == 3)
         return write_where(argv[2]);
+    if (mode == "consoles" && argc == 3) {
+        DWORD ids[16] = {};
+        return write_file(argv[2], std::to_string(GetConsoleProcessList(ids, 16)) + "\n");
+    }
     if (mode == "exit" && argc == 3)
         return static_cast<int>(std::strtoul(argv[2], nullptr, 10));
     if (mode == "remove_service" && argc == 5) {
