@@ -38,6 +38,40 @@ bool is_folder(const WIN32_FIND_DATAA& entry)
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// ---- Folders another program holds for a moment ---------------------------
+//
+// A program's working folder cannot be removed while the program lives, and
+// a console host or a scanner holds a folder for some milliseconds after the
+// program that used it has ended. Removing such a folder fails with a sharing
+// violation; it is tried again at short intervals for a bounded time.
+
+DWORD folder_release_wait_ms = default_folder_release_wait_ms;
+constexpr DWORD folder_release_poll_ms = 20;
+
+// Calls attempt() (the Windows error of one try, 0 when it worked) again while
+// it answers with a sharing violation, up to the bound. The last answer.
+template <class Attempt>
+DWORD retried_while_held(Attempt attempt)
+{
+    const DWORD start = GetTickCount();
+    DWORD error = attempt();
+    while (error == ERROR_SHARING_VIOLATION && GetTickCount() - start < folder_release_wait_ms) {
+        Sleep(folder_release_poll_ms);
+        error = attempt();
+    }
+    return error;
+}
+
+DWORD remove_directory(const std::wstring& path)
+{
+    return retried_while_held([&] { return RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError(); });
+}
+
+DWORD remove_directory(const std::string& path)
+{
+    return retried_while_held([&] { return RemoveDirectoryA(path.c_str()) ? ERROR_SUCCESS : GetLastError(); });
+}
+
 // ---- Recursive removal that stays out of links --------------------------
 //
 // Junctions and folder symbolic links carry the reparse-point attribute. The
@@ -109,7 +143,16 @@ void remove_tree(const fs::path& path, removal& result)
             return;
         }
     }
-    if (fs::remove(path, error))
+    bool removed = false;
+    const auto attempt = [&] {
+        removed = fs::remove(path, error);
+        return error ? static_cast<DWORD>(error.value()) : DWORD(ERROR_SUCCESS);
+    };
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        retried_while_held(attempt);
+    else
+        attempt();
+    if (removed)
         ++result.count;
     if (error)
         removal_failed(path, error);
@@ -234,9 +277,10 @@ remains remove_or_schedule(const std::wstring& plain)
         below = worse(below, remove_or_schedule(plain + L"\\" + name));
     if (!complete || below == remains::kept)
         return remains::kept;
-    if (RemoveDirectoryW(target.c_str()))
+    const DWORD error = remove_directory(target);
+    if (error == ERROR_SUCCESS)
         return remains::nothing;
-    const bool in_use = is_in_use(GetLastError());
+    const bool in_use = is_in_use(error);
     return (below == remains::scheduled || in_use) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
 }
 
@@ -326,6 +370,11 @@ bool delete_file(const std::string& path)
     return false;
 }
 
+void set_folder_release_wait(DWORD wait_ms)
+{
+    folder_release_wait_ms = wait_ms;
+}
+
 int scheduled_for_restart()
 {
     return static_cast<int>(restart_scheduled.size());
@@ -373,11 +422,16 @@ void remove_empty_folder(const std::string& path)
                 schedule_at_restart(plain);
             return;
         }
-        if (RemoveDirectoryA(path.c_str()))
+        const DWORD error = remove_directory(path);
+        if (error == ERROR_SUCCESS) {
             tessel::log::info("Removed empty folder '%s' !", path.c_str());
-        else
-            tessel::log::info("Failed to remove empty folder '%s', GetLastError()=%u !", path.c_str(),
-                              static_cast<unsigned>(GetLastError()));
+            return;
+        }
+        tessel::log::info("Failed to remove empty folder '%s', GetLastError()=%u !", path.c_str(),
+                          static_cast<unsigned>(error));
+        // Still held by another program: it goes at the next restart.
+        if (error == ERROR_SHARING_VIOLATION)
+            schedule_at_restart(path);
     } catch (const fs::filesystem_error&) {
         // The folder cannot be examined: leave it, as for one with content.
     }
@@ -393,7 +447,7 @@ bool remove_registered_install_folder(const std::string& path)
             tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders_key, false, installer_registry_view());
         const std::wstring name = tessel::unicode::to_wide(folder, CP_ACP);
         record.read_string(name); // only a recorded folder is removed here
-        if (!RemoveDirectoryA(folder.c_str()))
+        if (remove_directory(folder) != ERROR_SUCCESS)
             return false;
         record.remove_value(name);
         return true;

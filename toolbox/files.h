@@ -8,14 +8,23 @@
 // symbolic link): such a link is left in place with its target and logged, and
 // the folders above it stay.
 //
+// A folder that another program holds is tried again for a moment first.
 // What cannot be deleted because it is in use (held open, a running program's
 // image, a loaded library) is scheduled for deletion at the next restart, with
 // a line on the log each: a file that delete_file was given, and what is left
 // of a recursive removal that failed. Nothing else is ever scheduled.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
+
+// How long the removal of a folder that another program holds (its working
+// folder, a console host's or a scanner's moment after a program ended) is
+// tried again before the folder is taken to be in use. Tests shorten it.
+constexpr DWORD default_folder_release_wait_ms = 3000;
+void set_folder_release_wait(DWORD wait_ms);
 
 // True when the file was deleted.
 bool delete_file(const std::string& path);
@@ -28,7 +37,8 @@ int scheduled_for_restart();
 // least one entry was removed.
 bool remove_folder(const std::string& path);
 
-// Only when it exists and is empty.
+// Only when it exists and is empty. One that another program still holds
+// after the wait above is scheduled for deletion at the next restart.
 void remove_empty_folder(const std::string& path);
 
 // Removes the (empty) folder only when Windows Installer recorded it in its

@@ -119,6 +119,14 @@ lines pending_deletions()
     return found;
 }
 
+// What after holds beyond its beginning, before.
+lines added_since(const lines& before, const lines& after)
+{
+    if (after.size() < before.size() || !std::equal(before.begin(), before.end(), after.begin()))
+        return {"the earlier entries changed"};
+    return lines(after.begin() + static_cast<std::ptrdiff_t>(before.size()), after.end());
+}
+
 // Runs a program of the system and waits for it; its exit code.
 DWORD run_system_program(std::string command_line)
 {
@@ -135,16 +143,20 @@ DWORD run_system_program(std::string command_line)
 }
 
 // Another process (file_holder.exe) holding files open without delete
-// sharing for the life of the object.
+// sharing, and its working folder, until released (and lingering for
+// linger_ms after that) or for the life of the object.
 class held_files {
 public:
-    explicit held_files(const std::vector<std::string>& paths)
+    explicit held_files(const std::vector<std::string>& paths, const std::string& working_folder = "",
+                        DWORD linger_ms = 0)
     {
         const std::string tag = std::to_string(GetCurrentProcessId());
         const std::string ready_name = "files_tests_ready_" + tag, release_name = "files_tests_release_" + tag;
         ready_.reset(CreateEventA(nullptr, TRUE, FALSE, ready_name.c_str()));
         release_.reset(CreateEventA(nullptr, TRUE, FALSE, release_name.c_str()));
         std::string command = "\"" + program_folder() + "file_holder.exe\" " + ready_name + " " + release_name;
+        if (linger_ms != 0)
+            command += " --linger=" + std::to_string(linger_ms);
         for (const std::string& path : paths) {
             fs::create_directories(fs::path(path).parent_path());
             command += " \"" + path + "\"";
@@ -152,25 +164,30 @@ public:
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION started{};
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            working_folder.empty() ? nullptr : working_folder.c_str(), &startup, &started))
             return;
         const owned_handle thread(started.hThread);
         process_.reset(started.hProcess);
         const HANDLE waited[] = {ready_.get(), process_.get()};
         holding_ = WaitForMultipleObjects(2, waited, FALSE, 60000) == WAIT_OBJECT_0;
     }
-    ~held_files()
-    {
-        if (!process_)
-            return;
-        SetEvent(release_.get());
-        if (WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0)
-            TerminateProcess(process_.get(), 1);
-    }
+    ~held_files() { release_and_wait(); }
     held_files(const held_files&) = delete;
     held_files& operator=(const held_files&) = delete;
 
     bool holding() const { return holding_; }
+    // Tells the holder to end, without waiting for it.
+    void release() { SetEvent(release_.get()); }
+    void release_and_wait()
+    {
+        if (!process_)
+            return;
+        release();
+        if (WaitForSingleObject(process_.get(), 30000) != WAIT_OBJECT_0)
+            TerminateProcess(process_.get(), 1);
+        process_.reset();
+    }
 
 private:
     owned_handle ready_, release_, process_;
@@ -668,7 +685,8 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
     held_files held({"C:\\work\\locked\\held.txt", "C:\\work\\single\\held.txt", others + "\\held.dat"});
     ASSERT_TRUE(held.holding());
 
-    EXPECT_EQ(0, scheduled_for_restart());
+    const int scheduled_before = scheduled_for_restart();
+    const lines pending_before = pending_deletions();
     {
         // What is in use goes at the next restart.
         log_capture log;
@@ -707,10 +725,98 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
                          "   " + others + " will be removed at the next restart"}),
                   containing(log.texts(), "will be removed at the next restart"));
     }
-    EXPECT_EQ(5, scheduled_for_restart());
+    EXPECT_EQ(scheduled_before + 5, scheduled_for_restart());
     EXPECT_EQ((lines{"\\??\\C:\\work\\single\\held.txt", "", "\\??\\C:\\work\\locked\\held.txt", "",
                      "\\??\\C:\\work\\locked", "", "\\??\\" + others + "\\held.dat", "", "\\??\\" + others, ""}),
-              pending_deletions());
+              added_since(pending_before, pending_deletions()));
+    // What waited for the restart must not meet the tests that follow.
+    held.release_and_wait();
+    for (const std::string& folder : {std::string("C:\\work\\locked"), std::string("C:\\work\\single"), others})
+        fs::remove_all(folder);
+}
+
+// ---- Folders that another program holds ----------------------------------
+//
+// A running program's working folder cannot be removed, as a console host's
+// could not for a moment after the program it served ended. Under Program
+// Files, where what is in use may wait for the restart.
+
+class held_folder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        make_folder(empty);
+        make_file(full + "\\data.txt");
+        make_folder(full + "\\work");
+    }
+    void TearDown() override
+    {
+        set_folder_release_wait(default_folder_release_wait_ms);
+        fs::remove_all(base);
+    }
+
+    const std::string base = get_program_files_folder() + "Held Folder Test\\";
+    const std::string empty = base + "empty";
+    const std::string full = base + "full";
+};
+
+TEST_F(held_folder, one_released_during_the_wait_is_removed)
+{
+    set_folder_release_wait(120000); // far beyond what the holder needs to end
+    const DWORD linger_ms = 500;      // so that the first try meets the folder still held
+    const int scheduled = scheduled_for_restart();
+    {
+        held_files holder({}, empty, linger_ms);
+        ASSERT_TRUE(holder.holding());
+        holder.release();
+        log_capture log;
+        remove_empty_folder(empty);
+        EXPECT_EQ((lines{"Removed empty folder '" + empty + "' !"}), log.texts());
+    }
+    {
+        held_files holder({}, full + "\\work", linger_ms);
+        ASSERT_TRUE(holder.holding());
+        holder.release();
+        log_capture log;
+        EXPECT_TRUE(remove_folder(full));
+        EXPECT_EQ((lines{". Folder '" + full + "' was removed"}), log.texts());
+    }
+    EXPECT_FALSE(file_exists(empty));
+    EXPECT_FALSE(file_exists(full));
+    EXPECT_EQ(scheduled, scheduled_for_restart());
+}
+
+TEST_F(held_folder, one_still_held_after_the_wait_goes_at_the_next_restart)
+{
+    set_folder_release_wait(100);
+    held_files first({}, empty), second({}, full + "\\work");
+    ASSERT_TRUE(first.holding());
+    ASSERT_TRUE(second.holding());
+    const int scheduled = scheduled_for_restart();
+    const lines pending = pending_deletions();
+    {
+        log_capture log;
+        remove_empty_folder(empty);
+        EXPECT_EQ((lines{"Failed to remove empty folder '" + empty + "', GetLastError()=32 !",
+                         "   " + empty + " will be removed at the next restart"}),
+                  log.texts());
+    }
+    {
+        log_capture log;
+        EXPECT_FALSE(remove_folder(full));
+        const lines written = log.texts();
+        ASSERT_EQ(4u, written.size());
+        EXPECT_NE(std::string::npos, written[0].find("[system:32]")) << written[0];
+        EXPECT_EQ((lines{"   " + full + "\\work will be removed at the next restart",
+                         "   " + full + " will be removed at the next restart", "! Failed to remove folder '" + full + "' !"}),
+                  lines(written.begin() + 1, written.end()));
+    }
+    EXPECT_TRUE(file_exists(empty));
+    EXPECT_TRUE(file_exists(full + "\\work"));
+    EXPECT_FALSE(file_exists(full + "\\data.txt"));
+    EXPECT_EQ(scheduled + 3, scheduled_for_restart());
+    EXPECT_EQ((lines{"\\??\\" + empty, "", "\\??\\" + full + "\\work", "", "\\??\\" + full, ""}),
+              added_since(pending, pending_deletions()));
 }
 
 // Wine's restart carries the scheduled deletions out once nothing holds the
