@@ -162,6 +162,8 @@ TEST_P(remove_version, decides_version_and_directory)
     uninstall_entry entry(L"{PELLAMORE-TEST}", {{L"DisplayName", L"Pellamore"},
                                                 {L"DisplayVersion", c.display_version},
                                                 {L"InstallLocation", c.install_location}});
+    // The log grows by a section per run: only this case's run is read.
+    DeleteFileA("C:\\work\\version\\QLRemover.log.txt");
     program_run run = run_program("Remove.exe", "C:\\work\\version");
     EXPECT_EQ(0u, run.exit_code);
     auto texts = texts_of(parse_log(run.log_file));

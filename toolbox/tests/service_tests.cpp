@@ -32,6 +32,11 @@ const wchar_t services_key[] = L"SYSTEM\\CurrentControlSet\\Services";
 const char scanning[] = "Scancore Scanning Service";
 const char watch[] = "AV Watch Service";
 const char bounce[] = "Toolbox Bounce Service";
+// The budget test kills services whose stop is pending and deletes their keys:
+// the manager then keeps them, stop pending, until the prefix restarts. Names
+// of their own keep that from every other test.
+const char budget_scanning[] = "Budget Scanning Service";
+const char budget_watch[] = "Budget Watch Service";
 
 std::wstring wide(const std::string& text)
 {
@@ -131,7 +136,7 @@ protected:
         // A service whose key the fallback deleted stays known to the running
         // manager, which can then no longer delete it; its process is ended
         // below all the same.
-        for (const char* name : {scanning, watch, bounce, "Suite A", "Suite B"})
+        for (const char* name : {scanning, watch, bounce, budget_scanning, budget_watch, "Suite A", "Suite B"})
             if (key_exists(wide(name)))
                 kit::remove_service(wide(name));
         for (const wchar_t* program : {L"ScrScanningService.exe", L"ScrWatchService.exe", L"DrummetSuiteService.exe",
@@ -359,13 +364,15 @@ TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
 TEST_F(service_bed, budget_of_30_seconds_then_process_and_key_are_removed)
 {
     ASSERT_NO_FATAL_FAILURE(
-        install_double(L"ScrScanningService.exe", L"scan_never", L"/s", scanning, {{L"never_stop", L"1"}}));
+        install_double(L"ScrScanningService.exe", L"scan_never", L"/s", budget_scanning,
+                       {{L"never_stop", L"1"}, {L"service_name", wide(budget_scanning)}}));
     ASSERT_NO_FATAL_FAILURE(
-        install_double(L"ScrWatchService.exe", L"watch_pending", L"/s", watch, {{L"stop_pending_seconds", L"90"}}));
+        install_double(L"ScrWatchService.exe", L"watch_pending", L"/s", budget_watch,
+                       {{L"stop_pending_seconds", L"90"}, {L"service_name", wide(budget_watch)}}));
     {
         testbed::unique_handle request(OpenEventW(EVENT_MODIFY_STATE, FALSE, testbed::watch_stop_request_event));
         ASSERT_TRUE(request && SetEvent(request.get()));
-        ASSERT_TRUE(kit::wait_service_state(wide(watch), SERVICE_STOP_PENDING, 5000));
+        ASSERT_TRUE(kit::wait_service_state(wide(budget_watch), SERVICE_STOP_PENDING, 5000));
     }
     const std::wstring child_folder = services_folder + L"child\\";
     kit::make_folders(child_folder);
@@ -373,16 +380,16 @@ TEST_F(service_bed, budget_of_30_seconds_then_process_and_key_are_removed)
 
     const DWORD child_started = GetTickCount();
     kit::process child(quoted(kit::bin_folder() + L"toolbox_probe.exe") +
-                           L" remove_service \"AV Watch Service\" ScrWatchService.exe 1",
+                           L" remove_service \"Budget Watch Service\" ScrWatchService.exe 1",
                        child_folder);
-    remove_service(scanning, "ScrScanningService.exe", true);
+    remove_service(budget_scanning, "ScrScanningService.exe", true);
     ASSERT_TRUE(child.wait(60000));
     const DWORD child_spent = GetTickCount() - child_started;
 
-    EXPECT_EQ((lines{"Stop & Delete 'Scancore Scanning Service' Service", "Wait timed out",
+    EXPECT_EQ((lines{"Stop & Delete 'Budget Scanning Service' Service", "Wait timed out",
                      "Dealing with 'ScrScanningService.exe' process ....",
                      "Process with name 'ScrScanningService.exe' is running, let us close it",
-                     "Service Scancore Scanning Service is killed"}),
+                     "Service Budget Scanning Service is killed"}),
               log.texts());
     const std::vector<captured_line> all = log.lines();
     ASSERT_EQ(5u, all.size());
@@ -391,10 +398,10 @@ TEST_F(service_bed, budget_of_30_seconds_then_process_and_key_are_removed)
     EXPECT_LE(all[1].tick - all[0].tick, 32500u);
 
     size_t pending = 0;
-    EXPECT_EQ((lines{"Stop & Delete 'AV Watch Service' Service", "Service stop timed out.",
+    EXPECT_EQ((lines{"Stop & Delete 'Budget Watch Service' Service", "Service stop timed out.",
                      "Dealing with 'ScrWatchService.exe' process ....",
                      "Process with name 'ScrWatchService.exe' is running, let us close it",
-                     "Service AV Watch Service is killed"}),
+                     "Service Budget Watch Service is killed"}),
               without_pending(texts_of(parse_log(read_file(narrow(child_folder) + "probe.log.txt"))), pending));
     EXPECT_GE(pending, 29u);
     EXPECT_LE(pending, 32u);
@@ -402,6 +409,6 @@ TEST_F(service_bed, budget_of_30_seconds_then_process_and_key_are_removed)
 
     EXPECT_TRUE(kit::wait_until_gone(L"ScrScanningService.exe", 10000));
     EXPECT_TRUE(kit::wait_until_gone(L"ScrWatchService.exe", 10000));
-    EXPECT_FALSE(key_exists(wide(scanning)));
-    EXPECT_FALSE(key_exists(wide(watch)));
+    EXPECT_FALSE(key_exists(wide(budget_scanning)));
+    EXPECT_FALSE(key_exists(wide(budget_watch)));
 }
