@@ -4,10 +4,13 @@
 set(WINE_RUNNER ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 set(WINE_TEMPLATE ${CMAKE_BINARY_DIR}/wine-template CACHE PATH "Booted prefix that every test copies")
 
-# add_wine_test(NAME SOURCES a.cpp ... [LIBRARIES l ...] [TIMEOUT seconds] [NO_GTEST_MAIN])
-# Builds NAME.exe with GoogleTest and registers it with CTest.
+# add_wine_test(NAME SOURCES a.cpp ... [LIBRARIES l ...] [TIMEOUT seconds] [NO_GTEST_MAIN]
+#               [WITHOUT_Z_DRIVE])
+# Builds NAME.exe with GoogleTest and registers it with CTest. WITHOUT_Z_DRIVE
+# runs it from C:\work in a prefix without drive Z: (the Linux root), for
+# tests that hand relative or protected paths to the removal functions.
 function(add_wine_test name)
-  cmake_parse_arguments(T "NO_GTEST_MAIN" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(T "NO_GTEST_MAIN;WITHOUT_Z_DRIVE" "TIMEOUT" "SOURCES;LIBRARIES;DEPENDS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -22,8 +25,10 @@ function(add_wine_test name)
     add_dependencies(${name} ${T_DEPENDS})
   endif()
   math(EXPR ctest_timeout "${T_TIMEOUT} + 120")
-  add_test(NAME ${name}
-           COMMAND ${WINE_RUNNER} --template ${WINE_TEMPLATE} --timeout ${T_TIMEOUT}
-                   $<TARGET_FILE:${name}>)
+  set(runner_options --template ${WINE_TEMPLATE} --timeout ${T_TIMEOUT})
+  if(T_WITHOUT_Z_DRIVE)
+    list(APPEND runner_options --without-z-drive)
+  endif()
+  add_test(NAME ${name} COMMAND ${WINE_RUNNER} ${runner_options} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ctest_timeout})
 endfunction()
