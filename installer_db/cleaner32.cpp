@@ -218,7 +218,7 @@ bool installer_db_cleaner32::clean_component(const key& components, const std::w
     for (const std::wstring& value : values) {
         if (!product_codes_.count(value))
             continue;
-        const std::wstring path = file_path_of(opened.read_string(value));
+        const std::wstring path = file_path_of(tessel::registry2::up_to_first_nul(opened.read_string(value)));
         if (!path.empty())
             key_files_.insert(path);
         ours.push_back(value);

@@ -43,7 +43,9 @@ std::vector<std::wstring> matching_uninstall_keys(const std::string& product)
     const std::string wanted = tessel::lower_ascii(product);
     for (const std::wstring& name : names) {
         try {
-            if (tessel::lower_ascii(uninstall.open(name, false).read_string("DisplayName")) != wanted)
+            const std::string display_name =
+                tessel::registry2::up_to_first_nul(uninstall.open(name, false).read_string("DisplayName"));
+            if (tessel::lower_ascii(display_name) != wanted)
                 continue;
         } catch (const std::exception&) {
             continue; // no readable display name: not ours
@@ -59,7 +61,8 @@ bool read_entry_value(const std::wstring& entry, const char* value, std::string&
 {
     try {
         tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
-        out = uninstall.open(tessel::unicode::to_wide(uninstall_path, 0) + L"\\" + entry, false).read_string(value);
+        out = tessel::registry2::up_to_first_nul(
+            uninstall.open(tessel::unicode::to_wide(uninstall_path, 0) + L"\\" + entry, false).read_string(value));
         return true;
     } catch (const std::exception&) {
         return false;

@@ -122,9 +122,10 @@ bool image_matches(const tessel::registry2::key& services, const std::wstring& n
                    std::wstring& display_name)
 {
     const tessel::registry2::key service = services.open(name, false);
-    if (!process_name_matches(service.read_string(std::string("ImagePath")), process_name))
+    using tessel::registry2::up_to_first_nul;
+    if (!process_name_matches(up_to_first_nul(service.read_string(std::string("ImagePath"))), process_name))
         return false;
-    display_name = service.read_string(std::wstring(L"DisplayName"));
+    display_name = up_to_first_nul(service.read_string(std::wstring(L"DisplayName")));
     return true;
 }
 

@@ -2,11 +2,13 @@
 
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
+#include "tessel/registry2/key.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -41,8 +43,11 @@ void set_shared_dll_counters(const std::wstring& pattern, int count)
                                                    .open(shared_dlls_key, false, tessel::registry2::view::view_32);
 
     const std::wstring wanted = tessel::lower_ascii(pattern);
-    std::vector<std::wstring> selected;
+    std::set<std::wstring> names; // as the calls below see them
     for (const std::wstring& name : shared_dlls.value_names())
+        names.insert(tessel::registry2::up_to_first_nul(name));
+    std::vector<std::wstring> selected;
+    for (const std::wstring& name : names)
         if (tessel::lower_ascii(name).find(wanted) != std::wstring::npos)
             selected.push_back(name);
 

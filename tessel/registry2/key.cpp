@@ -1,6 +1,7 @@
 #include "tessel/registry2/key.h"
 
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <utility>
 #include <vector>
@@ -201,6 +202,18 @@ unique_hkey open_subkey(HKEY parent, const std::wstring& path, REGSAM access, vi
     if (result != ERROR_SUCCESS)
         opened.release();  // whatever the failed call left there is no handle
     return opened;
+}
+
+std::wstring up_to_first_nul(std::wstring text)
+{
+    text.resize(std::wcslen(text.c_str()));
+    return text;
+}
+
+std::string up_to_first_nul(std::string text)
+{
+    text.resize(std::strlen(text.c_str()));
+    return text;
 }
 
 key::key(HKEY root, view in) : handle_(reopen(root, nullptr, in)) {}

@@ -69,6 +69,13 @@ bool has_view_aware_deletion() noexcept;
 // `status`, when given, receives the system's result.
 unique_hkey open_subkey(HKEY parent, const std::wstring& path, REGSAM access, view in, LONG* status = nullptr) noexcept;
 
+// What a Win32 call sees of a text read from the registry: the text up to its
+// first NUL. The key gives back what is stored, inner NULs included (a value
+// written with a doubled terminator, or one that hides text behind a NUL);
+// every text used as a path, a pattern or a name to match goes through this.
+std::wstring up_to_first_nul(std::wstring text);
+std::string up_to_first_nul(std::string text);
+
 // Owns one open key handle. Copying opens the same key again (a second,
 // independent handle); moving hands the handle over, and a moved-from key may
 // only be assigned to or destroyed. Names in messages are converted to the

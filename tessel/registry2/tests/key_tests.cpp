@@ -9,6 +9,7 @@
 #include "tessel/unicode/unicode.h"
 
 using tessel::registry2::key;
+using tessel::registry2::up_to_first_nul;
 
 namespace {
 
@@ -125,6 +126,27 @@ TEST_F(scratch, strings_read_back_whole_without_one_terminator)
         SCOPED_TRACE(c.what);
         raw_set(raw.get(), L"v", c.type, c.data.data(), DWORD(c.data.size()));
         EXPECT_EQ(c.expected, k.read_string(L"v"));
+    }
+}
+
+// The key hands back what is stored; what a path is made of is what a system
+// call would see of it: the text up to its first NUL.
+TEST_F(scratch, a_text_used_as_a_path_ends_at_its_first_nul)
+{
+    const stored_text cases[] = {
+        {"one terminator", REG_SZ, bytes_of(std::wstring(L"C:\\P\\", 6)), L"C:\\P\\"},
+        {"a doubled terminator", REG_SZ, bytes_of(std::wstring(L"C:\\P\\\0", 7)), L"C:\\P\\"},
+        {"text hidden behind a NUL", REG_SZ, bytes_of(std::wstring(L"C:\\Data\\thesis.docx\0\\P\\", 23)),
+         L"C:\\Data\\thesis.docx"},
+        {"a NUL first", REG_SZ, bytes_of(std::wstring(L"\0C:\\P", 6)), L""},
+        {"expandable, doubled terminator", REG_EXPAND_SZ, bytes_of(std::wstring(L"C:\\x.exe\0", 10)), L"C:\\x.exe"},
+    };
+    const key k(raw.get());
+    for (const stored_text& c : cases) {
+        SCOPED_TRACE(c.what);
+        raw_set(raw.get(), L"v", c.type, c.data.data(), DWORD(c.data.size()));
+        EXPECT_EQ(c.expected, up_to_first_nul(k.read_string(L"v")));
+        EXPECT_EQ(tessel::unicode::to_narrow(c.expected, CP_ACP, true), up_to_first_nul(k.read_string(std::string("v"))));
     }
 }
 
