@@ -7,6 +7,7 @@
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
+#include "toolbox/path_rules.h"
 
 #include <vector>
 
@@ -345,9 +346,7 @@ bool directly_in(const std::wstring& path, const std::wstring& folder)
     if (folder.empty() || path.size() <= folder.size() ||
         tessel::lower_ascii(path.substr(0, folder.size())) != tessel::lower_ascii(folder))
         return false;
-    const std::wstring name = path.substr(folder.size());
-    return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
-           name.find_first_not_of(L". ") != std::wstring::npos;
+    return is_plain_name(path.substr(folder.size()));
 }
 
 // A product code as the registry names it: packed, upper case; empty when the

@@ -117,6 +117,20 @@ void remove_counters(const std::wstring& pattern)
     }
 }
 
+// The Uninstall entries' names that are product codes: only those name an
+// InstallShield folder, and a name read from the machine could be a path.
+std::vector<std::wstring> product_codes_among(const std::vector<std::wstring>& names)
+{
+    std::vector<std::wstring> codes;
+    for (const std::wstring& name : names) {
+        if (is_braced_guid(name))
+            codes.push_back(name);
+        else
+            tessel::log::info(L"Passed over '%ls': not a product code !", name.c_str());
+    }
+    return codes;
+}
+
 std::string sibling_tray_path(const run_context& run)
 {
     return get_program_files_folder() + run.maker + "\\" + run.sibling + "\\" + sibling_tray;
@@ -338,7 +352,7 @@ void clean_program_files(run_context& run)
     remove_empty_folder(tools_folder);
     remove_install_folder_chain(install_parent(run.info.install_dir));
     remove_empty_folder(program_files + run.maker + "\\");
-    remove_installshield_folders(run.info.uninstall_keys);
+    remove_installshield_folders(product_codes_among(run.info.uninstall_keys));
     remove_empty_folder(get_app_data_folder() + run.maker);
     remove_empty_folder(get_common_app_data_folder() + run.maker);
     closing();
@@ -403,7 +417,9 @@ void remove_maker_uninstall_entry(const std::wstring& maker_name, bool suite_rem
     const std::wstring maker = tessel::lower_ascii(maker_name);
     for (const std::wstring& name : names) {
         try {
-            if (tessel::lower_ascii(uninstall.open(name, false).read_string(L"DisplayName")) != maker)
+            const std::wstring display_name =
+                tessel::registry2::up_to_first_nul(uninstall.open(name, false).read_string(L"DisplayName"));
+            if (tessel::lower_ascii(display_name) != maker)
                 continue;
         } catch (const std::exception&) {
             continue;  // no readable display name

@@ -7,6 +7,7 @@
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
 #include "toolbox/files.h"
+#include "toolbox/path_rules.h"
 #include "toolbox/processes.h"
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/services.h"
@@ -233,7 +234,8 @@ void sundrel31x_remover::remove_sundrel_31x()
             if (launch_and_wait_for_exit_code(program, L"/uninstall", suite_folder_) != 0)
                 remove_service(narrowed(service_name_), service_program, true);
             for (const std::string& name : list_files(suite_folder, "*"))
-                delete_file(suite_folder + name);
+                if (plain_name_or_logged(name))
+                    delete_file(suite_folder + name);
             remove_folder(suite_folder + "Languages");
             remove_empty_folder(suite_folder);
             tessel::log::info("Sundrel 3.1.x INSTALLDIR was removed");

@@ -132,9 +132,14 @@ bool is_wow64()
     return wow64 != FALSE;
 }
 
-tessel::registry2::view installer_registry_view()
+tessel::registry2::view native_registry_view()
 {
     return is_wow64() ? tessel::registry2::view::view_64 : tessel::registry2::view::default_view;
+}
+
+tessel::registry2::view installer_registry_view()
+{
+    return native_registry_view();
 }
 
 std::wstring registry_root_name(HKEY root)

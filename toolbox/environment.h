@@ -19,6 +19,9 @@ int IsRunAsAdministrator(const std::wstring& title);
 int groups_include_administrators(const TOKEN_GROUPS& groups);
 
 bool is_wow64();
+// The registry view the system's own programs see: the 64-bit one under
+// WOW64, else the only one there is.
+tessel::registry2::view native_registry_view();
 // The registry view Windows Installer keeps its data in (products, components,
 // folder records): the 64-bit one under WOW64, where its service is a 64-bit
 // program, else the only one there is.

@@ -1,6 +1,7 @@
 #include "toolbox/files.h"
 
 #include "toolbox/environment.h"
+#include "toolbox/path_rules.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
@@ -200,6 +201,8 @@ std::wstring long_form(const std::wstring& plain)
 
 bool schedule_at_restart(const std::wstring& plain)
 {
+    if (refuses_to_delete(plain))
+        return false;
     if (!MoveFileExW(long_form(plain).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         tessel::log::info(L"FAILED TO schedule '%ls' for removal at restart; error %d !", plain.c_str(),
                           static_cast<int>(GetLastError()));
@@ -359,6 +362,8 @@ bool is_empty_folder(const std::string& path)
 
 bool delete_file(const std::string& path)
 {
+    if (refuses_to_delete(path))
+        return false;
     if (DeleteFileA(path.c_str())) {
         tessel::log::info("   %s removed", path.c_str());
         return true;
@@ -382,6 +387,8 @@ int scheduled_for_restart()
 
 bool remove_folder(const std::string& path)
 {
+    if (refuses_to_delete(path))
+        return false;
     try {
         if (!fs::exists(path)) {
             tessel::log::info("Folder to remove '%s' does NOT EXIST !", path.c_str());
@@ -408,6 +415,8 @@ bool remove_folder(const std::string& path)
 
 void remove_empty_folder(const std::string& path)
 {
+    if (refuses_to_delete(path))
+        return;
     try {
         if (!fs::exists(path)) {
             tessel::log::info("Folder to remove '%s' does NOT EXIST !", path.c_str());
@@ -442,6 +451,8 @@ bool remove_registered_install_folder(const std::string& path)
     if (path.empty())
         return false;
     const std::string folder = path.back() == '\\' ? path : path + "\\";
+    if (refuses_to_delete(folder))
+        return false;
     try {
         tessel::registry2::key record =
             tessel::registry2::key(HKEY_LOCAL_MACHINE).open(installer_folders_key, false, installer_registry_view());
@@ -506,15 +517,18 @@ void remove_desktop_shortcuts(const std::string& shortcut_name)
 void remove_installshield_folders(const std::vector<std::wstring>& product_codes)
 {
     const std::string information = get_program_files_folder() + "InstallShield Installation Information\\";
-    for (const std::wstring& code : product_codes)
-        remove_folder(information + tessel::unicode::to_narrow(code, CP_ACP, false));
+    for (const std::wstring& code : product_codes) {
+        const std::string name = tessel::unicode::to_narrow(code, CP_ACP, false);
+        if (plain_name_or_logged(name))
+            remove_folder(information + name);
+    }
 }
 
 void remove_installation_caches(const std::string& file_pattern)
 {
     const std::string common_app_data = get_common_app_data_folder();
     for (const std::string& name : list_subfolders(common_app_data)) {
-        if (name.empty() || name[0] != '{')
+        if (name.empty() || name[0] != '{' || !plain_name_or_logged(name))
             continue;
         if (!list_files(common_app_data + name + "\\", file_pattern).empty())
             remove_folder(common_app_data + name);
@@ -548,6 +562,8 @@ int rmove_virtual_store(const std::string& maker)
                 log_link_left_alone(link);
                 continue;
             }
+            if (refuses_to_delete(store.native()))
+                continue;
             removing = store;
             removal result;
             remove_tree(store, result);
@@ -594,6 +610,8 @@ void remove_dir_in_userappdata_for_allprofiles(const std::string& relative_path)
                     log_link_left_alone(link);
                     continue;
                 }
+                if (refuses_to_delete(target.native()))
+                    continue;
                 removing = target;
                 removal result;
                 remove_tree(target, result);

@@ -9,6 +9,11 @@
 // the folders above it stay.
 //
 // A folder that another program holds is tried again for a moment first.
+// Nothing is deleted, removed or scheduled whose path is refused by
+// refuses_to_delete (path_rules.h): a line on the log says why, nothing
+// changes. Names found on the machine that make up one part of a path are
+// used only when they are plain names (is_plain_name).
+//
 // What cannot be deleted because it is in use (held open, a running program's
 // image, a loaded library) is scheduled for deletion at the next restart, with
 // a line on the log each: a file that delete_file was given, and what is left
@@ -59,11 +64,12 @@ void remove_start_menu_shortcuts(const std::string& group_folder, const std::str
 // name + ".lnk" on the all-users and then the current user's desktop.
 void remove_desktop_shortcuts(const std::string& shortcut_name);
 
-// Program Files\InstallShield Installation Information\<code> for each code.
+// Program Files\InstallShield Installation Information\<code> for each code
+// that is a plain name.
 void remove_installshield_folders(const std::vector<std::wstring>& product_codes);
 
 // The {...} folders of the common application data folder that hold a file
-// matching the pattern.
+// matching the pattern (folders whose names are not plain are passed over).
 void remove_installation_caches(const std::string& file_pattern);
 
 // The maker's virtual-store folder (ProgramData\<maker>) in every profile.
