@@ -16,6 +16,15 @@
 #   non_ascii_profile  two more profiles, "Jörg" and "Даша", with the product's
 #                      per-profile data
 #   long_paths         the product's data folder holding paths past 260 characters
+#   hostile_names      Uninstall entries of the product named like paths (".",
+#                      "..", "../..", "../Canary", full-width look-alikes) and
+#                      cache folders under ProgramData named so that Windows
+#                      reads them as another folder, aimed at canaries; the
+#                      product's InstallLocation, LocalPackage and a service's
+#                      ImagePath stored with a doubled terminator
+#   text_after_nul     InstallLocation, LocalPackage and ImagePath hiding text
+#                      behind a NUL, a file in the suite's folder named like a
+#                      path; nothing outside the product is touched or scheduled
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
@@ -49,6 +58,16 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 text() { sed 's/^\xef\xbb\xbf//; s/\r$//; s/^[0-9/]* [0-9:]* .  //' "$1"; }
 has_line() { text "$1" | grep -qxF -- "$2" || fail "no line \"$2\" in ${1##*/}"; }
 has_text() { text "$1" | grep -qF -- "$2" || fail "no line with \"$2\" in ${1##*/}"; }
+# reg_import VIEW: imports the .reg text on standard input (UTF-8) as reg
+# export writes it, UTF-16 with a byte-order mark, into the view (32 or 64).
+reg_import() {
+  local file=$captures/import-$RANDOM.reg
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$file"
+  "$wine64" reg import "$file" /reg:$1 >/dev/null 2>&1 || fail "reg import ($1)"
+}
+# utf16_hex TEXT: the text as REG_SZ data, UTF-16LE bytes for a .reg file.
+utf16_hex() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
+canary() { mkdir -p "$(dirname "$1")"; echo canary >"$1"; }
 
 "$machine/install-scenario" --build "$build" full
 
@@ -125,6 +144,52 @@ RULES
     echo data >"$pd/$long_tail/file-at-the-bottom-of-a-long-path.dat"
     echo "the deepest path: $((${#long_tail} + 16 + 37)) characters" ;;
   two_runs) support second ;;
+  hostile_names)
+    uninstall='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+    for name in . .. ../.. ../Canary 'ＴＷＯ．．＼Canary' '．．' '．．＼．．'; do
+      printf '[%s\\%s]\r\n"DisplayName"="Pellamore"\r\n\r\n' "$uninstall" "$name"
+      echo "remove reg HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\\$name" >>"$extra_rules"
+    done | { echo 'Windows Registry Editor Version 5.00'; echo; cat; } | reg_import 32
+    # What those names reach once Windows has resolved them.
+    canary "$c/Program Files (x86)/Canary/keep.txt"
+    canary "$c/Program Files (x86)/InstallShield Installation Information/{11111111-2222-3333-4444-555555555555}/keep.txt"
+    canary "$c/Canary/keep.txt"
+    # Another program's caches, beside folders whose names Windows reads as
+    # theirs (a trailing dot or blank is dropped; a full-width backslash
+    # becomes a backslash in the ANSI listing).
+    for name in '{cache}.' '{cache} ' '{＼..＼..＼Canary'; do
+      mkdir -p "$pd/$name"; echo msi >"$pd/$name/Pellamore.msi"
+    done
+    canary "$pd/{cache}/keep.txt"
+    # The product's own values, each with a second terminator stored.
+    location=$(utf16_hex 'C:\Program Files (x86)\Drummets\Pellamore\')
+    package=$("$wine64" reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products\A52D47477B558BC4D939F12B1B3F27B6\InstallProperties' /v LocalPackage /reg:64 |
+              tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+    [ -n "$package" ] || fail "no LocalPackage"
+    image=$("$wine64" reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Scancore Scanning Service' /v ImagePath /reg:64 |
+            tr -d '\r' | sed -n 's/.*REG_\(EXPAND_\)\{0,1\}SZ *//p')
+    [ -n "$image" ] || fail "no ImagePath"
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\Pellamore]\r\n"InstallLocation"=hex(1):%s,00,00,00,00\r\n' \
+      "$uninstall" "$location" | reg_import 32
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"LocalPackage"=hex(1):%s,00,00,00,00\r\n\r\n[%s]\r\n"ImagePath"=hex(2):%s,00,00,00,00\r\n' \
+      'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products\A52D47477B558BC4D939F12B1B3F27B6\InstallProperties' \
+      "$(utf16_hex "$package")" 'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Scancore Scanning Service' \
+      "$(utf16_hex "$image")" | reg_import 64 ;;
+  text_after_nul)
+    uninstall='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+    canary "$c/Data/thesis.docx"
+    canary "$c/Data/ScrScanningService.exe"
+    canary "$c/Program Files (x86)/Canary.txt"
+    # A file of the suite's folder whose ANSI name reads "..\Canary.txt".
+    echo x >"$c/Program Files (x86)/Drummets/．．＼Canary.txt"
+    nul=00,00
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\Pellamore]\r\n"InstallLocation"=hex(1):%s,%s,%s,00,00\r\n' \
+      "$uninstall" "$(utf16_hex 'C:\Data\thesis.docx')" "$nul" "$(utf16_hex '\Pellamore\')" | reg_import 32
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"LocalPackage"=hex(1):%s,%s,%s,00,00\r\n\r\n[%s]\r\n"ImagePath"=hex(2):%s,%s,%s,00,00\r\n' \
+      'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products\A52D47477B558BC4D939F12B1B3F27B6\InstallProperties' \
+      "$(utf16_hex 'C:\Data\thesis.docx')" "$nul" "$(utf16_hex 'C:\Windows\Installer\x.msi')" \
+      'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Scancore Scanning Service' \
+      "$(utf16_hex 'C:\Data\ScrScanningService.exe')" "$nul" "$(utf16_hex ' ScrScanningService.exe')" | reg_import 64 ;;
   *) echo "faults: unknown fault $fault" >&2; exit 2 ;;
 esac
 
@@ -195,14 +260,43 @@ case "$fault" in
     [ ! -e "$pd/Drummets/Pellamore" ] || {
       has_text "$captures/first.log" "will be removed at the next restart"
       fail "the long paths are still there"; } ;;
+  hostile_names)
+    for name in . .. ../.. ../Canary 'ＴＷＯ．．＼Canary' '．．' '．．＼．．'; do
+      has_line "$captures/first.log" "Passed over '$name': not a product code !"
+    done
+    for name in '{cache}.' '{cache} ' '{\..\..\Canary'; do
+      has_line "$captures/first.log" "Passed over '$name': not a single plain name !"
+    done
+    has_line "$captures/first.log" ". Installation directory: 'C:\Program Files (x86)\Drummets\Pellamore\'"
+    for file in "Program Files (x86)/Canary/keep.txt" "Canary/keep.txt" "ProgramData/{cache}/keep.txt" \
+                "Program Files (x86)/InstallShield Installation Information/{11111111-2222-3333-4444-555555555555}/keep.txt"; do
+      [ -f "$c/$file" ] || fail "the canary C:/$file went"
+    done ;;
+  text_after_nul)
+    has_line "$captures/first.log" ". Installation directory: 'C:\Data\thesis.docx'"
+    has_line "$captures/first.log" "Folder to remove 'C:\Data\thesis.docx\Pellamore\' does NOT EXIST !"
+    has_line "$captures/first.log" "Cached package C:\Data\thesis.docx is not in C:\windows\Installer\: it stays"
+    has_line "$captures/first.log" "Passed over '..\Canary.txt': not a single plain name !"
+    ! text "$captures/first.log" | grep -F 'will be removed at the next restart' || fail "the run scheduled a deletion"
+    for file in "Data/thesis.docx" "Data/ScrScanningService.exe" "Program Files (x86)/Canary.txt"; do
+      [ -f "$c/$file" ] || fail "the canary C:/$file went"
+    done ;;
 esac
 echo "== the log's last lines"
 text "$captures/first.log" | grep -v '^$' | tail -4
 
 "$machine/snapshot" --build "$build" "$captures/after"
 echo "== What the run changed, against the manifest of full"
-"$machine/machine-state" diff --summary --fail --manifest "$extra_rules" "$captures/before" "$captures/after" ||
-  fail "the removal differs from the manifest"
+if [ "$fault" = text_after_nul ]; then
+  # The registry names no folder of the product: what the run cannot find
+  # stays, and nothing else may go.
+  "$machine/machine-state" diff --summary --manifest "$extra_rules" "$captures/before" "$captures/after" |
+    tee "$captures/diff"
+  grep -q 'wrongly removed 0\.$' "$captures/diff" || fail "the run removed what is not the product's"
+else
+  "$machine/machine-state" diff --summary --fail --manifest "$extra_rules" "$captures/before" "$captures/after" ||
+    fail "the removal differs from the manifest"
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "== The log"
