@@ -4,6 +4,7 @@
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
+#include "toolbox/files.h"
 #include "toolbox/processes.h"
 #include "toolbox/services.h"
 
@@ -57,6 +58,12 @@ public:
         if (is_process_running(adjust_process_name(name)))
             still_there("the running program " + name);
     }
+    // What the run met in use where nothing waits for the restart.
+    void in_use(const std::wstring& path)
+    {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            still_there(L"the file or folder " + path + L", in use");
+    }
     void autorun(const std::wstring& value)
     {
         const tessel::unique_hkey run = open_subkey(HKEY_LOCAL_MACHINE, run_path, KEY_READ, view::default_view);
@@ -86,6 +93,8 @@ void look(leftovers& left, const ProductInfo& info, bool everything_to_go)
     const ProductProfile& profile = product_profile();
     const std::string maker = maker_narrow();
     left.folder(info.install_dir);
+    for (const std::wstring& path : left_in_use())
+        left.in_use(path);
     for (const std::wstring& entry : info.uninstall_keys)
         left.uninstall_entry(entry);
     for (const char* program : {"qelvaTray.exe", "Chimebox.exe"})

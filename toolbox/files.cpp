@@ -2,6 +2,7 @@
 
 #include "toolbox/environment.h"
 #include "toolbox/path_rules.h"
+#include "toolbox/processes.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
@@ -11,6 +12,7 @@
 #include <boost/filesystem.hpp>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace fs = boost::filesystem;
@@ -170,9 +172,14 @@ void remove_tree(const fs::path& path, removal& result)
 
 std::vector<std::wstring> restart_scheduled; // lower-cased, as scheduled
 
-bool is_in_use(DWORD error)
+// Held open by another program, or, refused with "access denied", the image
+// of a running program or a library one loaded. Any other refusal (access
+// rights, a folder given as a file) is no use that ends at the restart.
+bool is_in_use(DWORD error, const std::wstring& path)
 {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return true;
+    return error == ERROR_ACCESS_DENIED && is_loaded_by_a_program(path);
 }
 
 bool is_missing(DWORD error)
@@ -199,10 +206,19 @@ std::wstring long_form(const std::wstring& plain)
     return plain;
 }
 
+std::vector<std::wstring> kept_in_use; // as logged
+
 bool schedule_at_restart(const std::wstring& plain)
 {
     if (refuses_to_delete(plain))
         return false;
+    if (!may_wait_for_restart(plain)) {
+        if (std::find(kept_in_use.begin(), kept_in_use.end(), plain) == kept_in_use.end())
+            kept_in_use.push_back(plain);
+        tessel::log::info(L"   %ls is in use and stays: only the program and Windows folders are cleaned at the restart",
+                          plain.c_str());
+        return false;
+    }
     if (!MoveFileExW(long_form(plain).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         tessel::log::info(L"FAILED TO schedule '%ls' for removal at restart; error %d !", plain.c_str(),
                           static_cast<int>(GetLastError()));
@@ -225,10 +241,13 @@ bool holds_scheduled(const std::wstring& plain_folder)
 
 enum class remains { nothing, scheduled, kept };
 
-void schedule_at_restart(const std::string& path)
+// What a deletion refused with the error goes at the restart when it is in use.
+void schedule_if_in_use(const std::string& path, DWORD error)
 {
     try {
-        schedule_at_restart(plain_path(tessel::unicode::to_wide(path, CP_ACP)));
+        const std::wstring plain = plain_path(tessel::unicode::to_wide(path, CP_ACP));
+        if (is_in_use(error, plain))
+            schedule_at_restart(plain);
     } catch (const std::exception&) {
         tessel::log::info("FAILED TO schedule '%s' for removal at restart !", path.c_str());
     }
@@ -272,7 +291,7 @@ remains remove_or_schedule(const std::wstring& plain)
             SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (DeleteFileW(target.c_str()))
             return remains::nothing;
-        return is_in_use(GetLastError()) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
+        return is_in_use(GetLastError(), plain) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
     }
     bool complete = false;
     remains below = remains::nothing;
@@ -283,7 +302,7 @@ remains remove_or_schedule(const std::wstring& plain)
     const DWORD error = remove_directory(target);
     if (error == ERROR_SUCCESS)
         return remains::nothing;
-    const bool in_use = is_in_use(error);
+    const bool in_use = is_in_use(error, plain);
     return (below == remains::scheduled || in_use) && schedule_at_restart(plain) ? remains::scheduled : remains::kept;
 }
 
@@ -370,8 +389,7 @@ bool delete_file(const std::string& path)
     }
     const DWORD error = GetLastError();
     tessel::log::info("FAILED TO remove '%s'; error %d !", path.c_str(), static_cast<int>(error));
-    if (is_in_use(error))
-        schedule_at_restart(path);
+    schedule_if_in_use(path, error);
     return false;
 }
 
@@ -383,6 +401,11 @@ void set_folder_release_wait(DWORD wait_ms)
 int scheduled_for_restart()
 {
     return static_cast<int>(restart_scheduled.size());
+}
+
+std::vector<std::wstring> left_in_use()
+{
+    return kept_in_use;
 }
 
 bool remove_folder(const std::string& path)
@@ -439,8 +462,7 @@ void remove_empty_folder(const std::string& path)
         tessel::log::info("Failed to remove empty folder '%s', GetLastError()=%u !", path.c_str(),
                           static_cast<unsigned>(error));
         // Still held by another program: it goes at the next restart.
-        if (error == ERROR_SHARING_VIOLATION)
-            schedule_at_restart(path);
+        schedule_if_in_use(path, error);
     } catch (const fs::filesystem_error&) {
         // The folder cannot be examined: leave it, as for one with content.
     }

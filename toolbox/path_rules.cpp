@@ -277,7 +277,47 @@ const wchar_t* refusal(const std::wstring& path)
     return nullptr;
 }
 
+// Folders below which only administrators can make folders, as Windows sets
+// them up (normalised), and the exceptions inside them.
+struct restart_places {
+    std::vector<std::wstring> admin_only;
+    std::vector<std::wstring> open_to_users;
+};
+
+restart_places find_restart_places()
+{
+    restart_places places;
+    const auto add = [](std::vector<std::wstring>& to, const std::wstring& folder) {
+        if (!folder.empty())
+            to.push_back(normalised(folder));
+    };
+    for (const int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
+                            CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_WINDOWS})
+        add(places.admin_only, shell_folder(csidl));
+    add(places.admin_only, environment_variable(L"ProgramW6432"));
+    add(places.admin_only, environment_variable(L"CommonProgramW6432"));
+    const std::wstring windows = shell_folder(CSIDL_WINDOWS);
+    if (!windows.empty())
+        add(places.open_to_users, windows + L"\Temp");
+    return places;
+}
+
+bool at_or_below(const std::wstring& path, const std::vector<std::wstring>& folders)
+{
+    for (const std::wstring& folder : folders)
+        if (path == folder || below(path, folder))
+            return true;
+    return false;
+}
+
 } // namespace
+
+bool may_wait_for_restart(const std::wstring& path)
+{
+    const restart_places places = find_restart_places();
+    const std::wstring target = normalised(path);
+    return !target.empty() && at_or_below(target, places.admin_only) && !at_or_below(target, places.open_to_users);
+}
 
 bool is_plain_name(const std::wstring& name)
 {
@@ -326,6 +366,11 @@ bool refuses_to_delete(const std::string& path)
     if (why)
         tessel::log::info("Would not dare to remove '%s': %ls !", path.c_str(), why);
     return why != nullptr;
+}
+
+std::wstring normalised_path(const std::wstring& path)
+{
+    return normalised(path);
 }
 
 void forget_protected_folders()

@@ -32,6 +32,18 @@ bool plain_name_or_logged(const std::string& name);
 bool refuses_to_delete(const std::string& path);
 bool refuses_to_delete(const std::wstring& path);
 
+// Whether something in use at path may be left to the next restart to
+// delete: only below the program and common files folders and the Windows
+// folder (its temporary folder excepted), where only administrators can
+// create folders. Elsewhere a user could swap a folder on the way for a link
+// after the run, and the deletion at the restart would follow it.
+bool may_wait_for_restart(const std::wstring& path);
+
+// The one text for a path, however it is spelled: full, "." and ".."
+// resolved, separators, trailing dots and blanks and 8.3 names tidied, in
+// upper case. Empty for a path that is not on a drive.
+std::wstring normalised_path(const std::wstring& path);
+
 // The folders above are found once per process; tests that change them call
 // this to have them found again.
 void forget_protected_folders();

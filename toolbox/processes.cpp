@@ -5,6 +5,7 @@
 #include "tessel/lower_case.h"
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
+#include "toolbox/path_rules.h"
 
 #include <tlhelp32.h>
 #include <set>
@@ -255,6 +256,27 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
     default:
         return 1;
     }
+}
+
+bool is_loaded_by_a_program(const std::wstring& path)
+{
+    const std::wstring wanted = normalised_path(path);
+    bool loaded = false;
+    for_each_process([&](const PROCESSENTRY32& process) {
+        // A process whose modules cannot be listed (another view's, or gone)
+        // is passed over.
+        const tessel::unique_file_handle modules(
+            CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, process.th32ProcessID));
+        if (!modules)
+            return true;
+        MODULEENTRY32W module{};
+        module.dwSize = sizeof module;
+        for (BOOL more = Module32FirstW(modules.get(), &module); more && !loaded;
+             more = Module32NextW(modules.get(), &module))
+            loaded = normalised_path(module.szExePath) == wanted;
+        return !loaded;
+    });
+    return loaded;
 }
 
 std::string get_file_version(const std::string& path)

@@ -51,5 +51,9 @@ bool run_and_wait(const std::string& directory, const std::string& program, cons
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
                                     const std::wstring& directory);
 
+// Whether a running program has the file as its image or as a library it
+// loaded (both give "access denied" on a deletion). Letter case is ignored.
+bool is_loaded_by_a_program(const std::wstring& path);
+
 // "major.minor.build.revision" of the file's version resource, or "".
 std::string get_file_version(const std::string& path);

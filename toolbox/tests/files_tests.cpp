@@ -94,6 +94,11 @@ std::string profile_folder_name()
 
 using owned_handle = tessel::unique_handle;
 
+std::wstring widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 // The deletions (pairs of an NT path and an empty target) that the system
 // carries out at its next restart.
 lines pending_deletions()
@@ -148,13 +153,13 @@ DWORD run_system_program(std::string command_line)
 class held_files {
 public:
     explicit held_files(const std::vector<std::string>& paths, const std::string& working_folder = "",
-                        DWORD linger_ms = 0)
+                        DWORD linger_ms = 0, const std::string& program = program_folder() + "file_holder.exe")
     {
         const std::string tag = std::to_string(GetCurrentProcessId());
         const std::string ready_name = "files_tests_ready_" + tag, release_name = "files_tests_release_" + tag;
         ready_.reset(CreateEventA(nullptr, TRUE, FALSE, ready_name.c_str()));
         release_.reset(CreateEventA(nullptr, TRUE, FALSE, release_name.c_str()));
-        std::string command = "\"" + program_folder() + "file_holder.exe\" " + ready_name + " " + release_name;
+        std::string command = "\"" + program + "\" " + ready_name + " " + release_name;
         if (linger_ms != 0)
             command += " --linger=" + std::to_string(linger_ms);
         for (const std::string& path : paths) {
@@ -673,16 +678,15 @@ TEST(links, a_folder_that_is_itself_a_link_is_not_removed)
 
 // ---- Files held open by another process ---------------------------------
 
+// Under Program Files, where only administrators make folders, what is in
+// use waits for the restart.
 TEST(held_open, failure_lines_and_the_operation_goes_on)
 {
-    const std::string mine =
-        "C:\\users\\" + profile_folder_name() + "\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
-    const std::string others = "C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
-    make_file("C:\\work\\locked\\a.txt");
-    make_file("C:\\work\\locked\\z.txt");
-    make_file(mine + "\\free.txt");
-    make_file(others + "\\free.txt");
-    held_files held({"C:\\work\\locked\\held.txt", "C:\\work\\single\\held.txt", others + "\\held.dat"});
+    const std::string base = get_program_files_folder() + "Held Test";
+    const std::string locked = base + "\\locked", single = base + "\\single";
+    make_file(locked + "\\a.txt");
+    make_file(locked + "\\z.txt");
+    held_files held({locked + "\\held.txt", single + "\\held.txt"});
     ASSERT_TRUE(held.holding());
 
     const int scheduled_before = scheduled_for_restart();
@@ -690,16 +694,16 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
     {
         // What is in use goes at the next restart.
         log_capture log;
-        EXPECT_FALSE(delete_file("C:\\work\\single\\held.txt"));
-        EXPECT_EQ((lines{"FAILED TO remove 'C:\\work\\single\\held.txt'; error 32 !",
-                         "   C:\\work\\single\\held.txt will be removed at the next restart"}),
+        EXPECT_FALSE(delete_file(single + "\\held.txt"));
+        EXPECT_EQ((lines{"FAILED TO remove '" + single + "\\held.txt'; error 32 !",
+                         "   " + single + "\\held.txt will be removed at the next restart"}),
                   log.texts());
     }
     {
         // The library's error; what is left goes now or, in use, at the next
         // restart, its folder after it; then the failure line.
         log_capture log;
-        EXPECT_FALSE(remove_folder("C:\\work\\locked"));
+        EXPECT_FALSE(remove_folder(locked));
         const std::vector<captured_line> written = log.lines();
         ASSERT_EQ(4u, written.size());
         EXPECT_EQ(tessel::log::level_error, written[0].level);
@@ -707,11 +711,53 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
         EXPECT_EQ(0u, written[0].text.find(failure)) << written[0].text;
         EXPECT_NE(std::string::npos, written[0].text.find("[system:32]")) << written[0].text;
         EXPECT_NE(std::string::npos, written[0].text.find(" exception: " + failure)) << written[0].text;
-        EXPECT_EQ("   C:\\work\\locked\\held.txt will be removed at the next restart", written[1].text);
-        EXPECT_EQ("   C:\\work\\locked will be removed at the next restart", written[2].text);
-        EXPECT_EQ("! Failed to remove folder 'C:\\work\\locked' !", written[3].text);
-        EXPECT_TRUE(file_exists("C:\\work\\locked\\held.txt"));
-        EXPECT_FALSE(file_exists("C:\\work\\locked\\z.txt"));
+        EXPECT_EQ("   " + locked + "\\held.txt will be removed at the next restart", written[1].text);
+        EXPECT_EQ("   " + locked + " will be removed at the next restart", written[2].text);
+        EXPECT_EQ("! Failed to remove folder '" + locked + "' !", written[3].text);
+        EXPECT_TRUE(file_exists(locked + "\\held.txt"));
+        EXPECT_FALSE(file_exists(locked + "\\z.txt"));
+    }
+    EXPECT_EQ(scheduled_before + 3, scheduled_for_restart());
+    EXPECT_EQ((lines{"\\??\\" + single + "\\held.txt", "", "\\??\\" + locked + "\\held.txt", "", "\\??\\" + locked, ""}),
+              added_since(pending_before, pending_deletions()));
+    // What waited for the restart must not meet the tests that follow.
+    held.release_and_wait();
+    fs::remove_all(base);
+}
+
+// Where users can make folders (their profiles, ProgramData, this work
+// folder), one could swap a folder on the way for a link after the run, and a
+// deletion at the restart would follow it: what is in use there is logged
+// and left, and counted as left.
+TEST(held_open, in_use_where_users_make_folders_is_left_not_scheduled)
+{
+    const std::string mine =
+        "C:\\users\\" + profile_folder_name() + "\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
+    const std::string others = "C:\\users\\Other\\AppData\\Local\\VirtualStore\\ProgramData\\Drummets";
+    const std::string data = get_common_app_data_folder() + "Held Test";
+    make_file(mine + "\\free.txt");
+    make_file(others + "\\free.txt");
+    make_file(data + "\\free.txt");
+    held_files held({others + "\\held.dat", "C:\\work\\single\\held.txt", data + "\\held.dat"});
+    ASSERT_TRUE(held.holding());
+    const int scheduled_before = scheduled_for_restart();
+    const size_t left_before = left_in_use().size();
+    const lines pending_before = pending_deletions();
+    const std::string stays = " is in use and stays: only the program and Windows folders are cleaned at the restart";
+    {
+        log_capture log;
+        EXPECT_FALSE(delete_file("C:\\work\\single\\held.txt"));
+        EXPECT_EQ((lines{"FAILED TO remove 'C:\\work\\single\\held.txt'; error 32 !",
+                         "   C:\\work\\single\\held.txt" + stays}),
+                  log.texts());
+    }
+    {
+        log_capture log;
+        EXPECT_FALSE(remove_folder(data));
+        const lines written = log.texts();
+        ASSERT_EQ(3u, written.size());
+        EXPECT_EQ((lines{"   " + data + "\\held.dat" + stays, "! Failed to remove folder '" + data + "' !"}),
+                  lines(written.begin() + 1, written.end()));
     }
     {
         // One profile's store fails; the others are still removed.
@@ -720,19 +766,47 @@ TEST(held_open, failure_lines_and_the_operation_goes_on)
         const lines errors = containing(log.texts(), "Error occured in rmove_virtual_store(), System Error Code = ");
         EXPECT_EQ(1u, errors.size());
         EXPECT_FALSE(file_exists(mine));
-        EXPECT_TRUE(file_exists(others + "\\held.dat"));
-        EXPECT_EQ((lines{"   " + others + "\\held.dat will be removed at the next restart",
-                         "   " + others + " will be removed at the next restart"}),
-                  containing(log.texts(), "will be removed at the next restart"));
+        EXPECT_EQ((lines{"   " + others + "\\held.dat" + stays}), containing(log.texts(), stays));
     }
-    EXPECT_EQ(scheduled_before + 5, scheduled_for_restart());
-    EXPECT_EQ((lines{"\\??\\C:\\work\\single\\held.txt", "", "\\??\\C:\\work\\locked\\held.txt", "",
-                     "\\??\\C:\\work\\locked", "", "\\??\\" + others + "\\held.dat", "", "\\??\\" + others, ""}),
-              added_since(pending_before, pending_deletions()));
-    // What waited for the restart must not meet the tests that follow.
+    EXPECT_TRUE(file_exists(others + "\\held.dat"));
+    EXPECT_TRUE(file_exists(data + "\\held.dat"));
+    EXPECT_FALSE(file_exists(data + "\\free.txt"));
+    EXPECT_EQ(scheduled_before, scheduled_for_restart());
+    EXPECT_EQ(lines{}, added_since(pending_before, pending_deletions()));
+    const std::vector<std::wstring> left = left_in_use();
+    EXPECT_EQ((std::vector<std::wstring>{L"C:\\work\\single\\held.txt", widen(data + "\\held.dat"),
+                                         widen(others + "\\held.dat")}),
+              std::vector<std::wstring>(left.begin() + static_cast<std::ptrdiff_t>(left_before), left.end()));
     held.release_and_wait();
-    for (const std::string& folder : {std::string("C:\\work\\locked"), std::string("C:\\work\\single"), others})
+    for (const std::string& folder : {std::string("C:\\work\\single"), others, data})
         fs::remove_all(folder);
+}
+
+// "Access denied" is use only for a running program's image or a library a
+// program loaded; any other refusal is no use that ends at the restart.
+TEST(held_open, access_denied_is_in_use_only_for_a_program_or_a_library)
+{
+    const std::string base = get_program_files_folder() + "Denied Test";
+    make_folder(base + "\\a folder");
+    const std::string image = base + "\\running.exe", library = base + "\\QELVA.dll";
+    ASSERT_TRUE(CopyFileA((program_folder() + "file_holder.exe").c_str(), image.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((program_folder() + "QELVA.dll").c_str(), library.c_str(), FALSE));
+    held_files running({}, "", 0, image);
+    ASSERT_TRUE(running.holding());
+    const tessel::unique_module loaded(LoadLibraryA(library.c_str()));
+    ASSERT_TRUE(loaded);
+    const int scheduled_before = scheduled_for_restart();
+
+    log_capture log;
+    EXPECT_FALSE(delete_file(base + "\\a folder"));
+    EXPECT_FALSE(delete_file(image));
+    EXPECT_FALSE(delete_file(library));
+    EXPECT_EQ((lines{"FAILED TO remove '" + base + "\\a folder'; error 5 !", "FAILED TO remove '" + image + "'; error 5 !",
+                     "   " + image + " will be removed at the next restart",
+                     "FAILED TO remove '" + library + "'; error 5 !",
+                     "   " + library + " will be removed at the next restart"}),
+              log.texts());
+    EXPECT_EQ(scheduled_before + 2, scheduled_for_restart());
 }
 
 // ---- Folders that another program holds ----------------------------------
@@ -823,16 +897,17 @@ TEST_F(held_folder, one_still_held_after_the_wait_goes_at_the_next_restart)
 // files any more.
 TEST(held_open, what_was_scheduled_is_gone_after_a_restart)
 {
-    make_file("C:\\work\\restart\\kept\\free.txt");
+    const std::string restart = get_program_files_folder() + "Restart Test";
+    make_file(restart + "\\kept\\free.txt");
     {
-        held_files held({"C:\\work\\restart\\kept\\held.txt"});
+        held_files held({restart + "\\kept\\held.txt"});
         ASSERT_TRUE(held.holding());
         log_capture log;
-        EXPECT_FALSE(remove_folder("C:\\work\\restart"));
-        EXPECT_TRUE(file_exists("C:\\work\\restart\\kept\\held.txt"));
+        EXPECT_FALSE(remove_folder(restart));
+        EXPECT_TRUE(file_exists(restart + "\\kept\\held.txt"));
     }
-    make_file("C:\\work\\restart-neighbour.txt");
+    make_file(restart + "-neighbour.txt");
     EXPECT_EQ(0u, run_system_program("wineboot.exe -r"));
-    EXPECT_FALSE(file_exists("C:\\work\\restart"));
-    EXPECT_TRUE(file_exists("C:\\work\\restart-neighbour.txt"));
+    EXPECT_FALSE(file_exists(restart));
+    EXPECT_TRUE(file_exists(restart + "-neighbour.txt"));
 }

@@ -8,8 +8,11 @@
 #   hanging_child      the suite service program's /uninstall never ends (the
 #                      build that ends a child after 20 s instead of minutes)
 #   two_runs           two Remove.exe started at once from two folders
-#   held_open          a file of the product's data held open by a program
-#                      that outlives the run; gone after Wine's restart
+#   held_open          two files of the product held open by programs that
+#                      outlive the run: one in its Program Files folder, gone
+#                      after Wine's restart; one in the user's product data,
+#                      logged and left, whose folder is swapped for a link to a
+#                      canary before the restart: the canary stays
 #   corrupt_registry   Uninstall entries whose values have the wrong type or
 #                      no terminator, SharedDLLs counters stored as text, an
 #                      installer component value past any buffer
@@ -46,7 +49,7 @@ manifest=$("$machine/install-scenario" --manifest full)
 . "$top/scripts/lib/wine-env.sh"
 wine_scenario_prefix "$template" || exit 1
 # A program holding a file open must not outlive the prefix.
-trap 'set +e; [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null; wine_prefix_drop' EXIT
+trap 'set +e; [ -n "${holders:-}" ] && kill $holders 2>/dev/null; wine_prefix_drop' EXIT
 wine64=/usr/lib/wine/wine64
 captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
@@ -100,10 +103,21 @@ case "$fault" in
     printf '[DrummetSuiteService]\r\nhang=/uninstall\r\n' >"$pd/testbed/testbed.ini" ;;
   held_open)
     echo 'ignore proc **\hold_file.exe' >>"$extra_rules"
-    (cd "$c/work" && exec wine "$build/bin/hold_file.exe" 'C:\ProgramData\Drummets\Pellamore\held.dat' 900) &
-    holder=$!
-    for i in $(seq 120); do [ -f "$pd/Drummets/Pellamore/held.dat.holding" ] && break; sleep 1; done
-    [ -f "$pd/Drummets/Pellamore/held.dat.holding" ] || fail "the holder did not start" ;;
+    user_data="users/$(id -un)/AppData/Roaming/Drummets/Pellamore"
+    mkdir -p "$c/$user_data"
+    canary "$c/Canary/held.dat"
+    holders=
+    for file in 'Program Files (x86)/Drummets/Pellamore/held.dat' "$user_data/held.dat"; do
+      (cd "$c/work" && exec wine "$build/bin/hold_file.exe" "C:\\${file//\//\\}" 900) &
+      holders="$holders $!"
+      for i in $(seq 120); do [ -f "$c/$file.holding" ] && break; sleep 1; done
+      [ -f "$c/$file.holding" ] || fail "the holder of $file did not start"
+    done
+    # What the test made and what stays in use are no part of the comparison.
+    printf 'ignore file C:\\%s\n' 'Canary' "${user_data//\//\\}" 'users\*\AppData\Roaming\Drummets' >>"$extra_rules"
+    # The installer's record of the maker's folder goes with the folder in the
+    # run; the folder waits for the restart, the record stays.
+    echo 'residue reg HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\Folders|C:\Program Files (x86)\Drummets\' >>"$extra_rules" ;;
   corrupt_registry)
     cat >"$captures/corrupt.reg" <<'REG'
 Windows Registry Editor Version 5.00
@@ -230,15 +244,25 @@ case "$fault" in
       $in = 0 if /completed OK\.$/;
       END { exit($bad || $runs != 2 ? 1 : 0) }' "$captures/sequence" || fail "the two runs overlap in the log" ;;
   held_open)
-    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets\\Pellamore\\held.dat will be removed at the next restart"
-    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets\\Pellamore will be removed at the next restart"
-    has_line "$captures/first.log" "   C:\\ProgramData\\Drummets will be removed at the next restart"
+    program_data="C:\\Program Files (x86)\\Drummets\\Pellamore\\held.dat"
+    user_file="C:\\${user_data//\//\\}\\held.dat"
+    has_line "$captures/first.log" "   $program_data will be removed at the next restart"
+    has_line "$captures/first.log" "   C:\\Program Files (x86)\\Drummets\\Pellamore will be removed at the next restart"
+    has_line "$captures/first.log" \
+      "   $user_file is in use and stays: only the program and Windows folders are cleaned at the restart"
+    has_line "$captures/first.log" "Still on the machine: the file or folder $user_file, in use"
     has_text "$captures/first.log" "scheduled for deletion at the next restart: restart the computer to complete the removal."
-    [ -f "$pd/Drummets/Pellamore/held.dat" ] || fail "the held file went before the restart"
-    kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null || true; holder=
+    [ -f "$c/Program Files (x86)/Drummets/Pellamore/held.dat" ] || fail "the held file went before the restart"
+    kill $holders 2>/dev/null; wait $holders 2>/dev/null || true; holders=
+    # A user swaps the data folder for a link to something of theirs, and the
+    # machine restarts.
+    mv "$c/$user_data" "$c/$user_data.moved"
+    ln -s "$c/Canary" "$c/$user_data"
     echo "== Wine's restart"
     wine wineboot -r >/dev/null 2>&1 || true
-    [ ! -e "$pd/Drummets" ] || fail "the scheduled folders are still there after the restart" ;;
+    [ -f "$c/Canary/held.dat" ] || fail "the restart deleted through the swapped link"
+    [ ! -e "$c/Program Files (x86)/Drummets" ] || fail "the scheduled folders are still there after the restart"
+    rm "$c/$user_data"; mv "$c/$user_data.moved" "$c/$user_data" ;;
   corrupt_registry)
     # The unreadable Uninstall entries are passed over without a line; the
     # counters stored as text are the product's and the suite's by name and go
