@@ -2,18 +2,21 @@
 
 #include "toolbox/processes.h"
 
+#include <algorithm>
+
 bool wait_until(const std::function<bool()>& done, DWORD limit_ms)
 {
     const DWORD start = GetTickCount();
     for (;;) {
         // The time is taken before the look, so that a look that takes long
         // still counts as one inside the limit.
-        const bool limit_passed = static_cast<DWORD>(GetTickCount() - start) >= limit_ms;
+        const DWORD elapsed = GetTickCount() - start;
         if (done())
             return true;
-        if (limit_passed)
+        if (elapsed >= limit_ms)
             return false;
-        Sleep(look_interval_ms);
+        // The last look comes at the limit, not an interval after it.
+        Sleep(std::min(look_interval_ms, limit_ms - elapsed));
     }
 }
 

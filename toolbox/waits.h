@@ -14,8 +14,8 @@
 constexpr DWORD look_interval_ms = 20;
 
 // Asks done() at once and then every look_interval_ms until it answers true
-// or limit_ms have passed since the call; the last look starts after the
-// limit. True when done() answered true.
+// or limit_ms have passed since the call; the last look comes at the limit.
+// True when done() answered true.
 bool wait_until(const std::function<bool()>& done, DWORD limit_ms);
 
 // Waits up to limit_ms until no copy of the program runs (its name adjusted as
