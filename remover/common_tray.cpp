@@ -10,6 +10,7 @@
 #include "toolbox/files.h"
 #include "toolbox/processes.h"
 #include "toolbox/shared_dlls.h"
+#include "toolbox/waits.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -36,17 +37,8 @@ bool file_exists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Polls once a second, at most 15 times, until the program no longer runs.
-bool wait_until_ended(const std::string& program)
-{
-    const std::string adjusted = adjust_process_name(program);
-    for (int poll = 0; poll < 15; ++poll) {
-        if (!is_process_running(adjusted))
-            return true;
-        Sleep(1000);
-    }
-    return false;
-}
+// How long the tray is given to end, once asked to quit and once terminated.
+const DWORD tray_end_limit_ms = 15 * 1000;
 
 struct tray_paths {
     std::wstring configurations;  // ...\Configurations\ under the common application data
@@ -69,7 +61,7 @@ void close_tray(const tray_paths& paths, const std::string& program_name)
     if (file_exists(paths.tray_folder + L"qzhtml.dll")) {
         tessel::log::info(L"Quiting Tray: %ls", paths.program.c_str());
         ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", nullptr, SW_SHOW);
-        wait_until_ended(program_name);
+        wait_until_ended(program_name, tray_end_limit_ms);
     }
     if (!is_process_running(adjust_process_name(program_name))) {
         tessel::log::info(L"Process: %ls closed successfully", paths.program.c_str());
@@ -77,7 +69,7 @@ void close_tray(const tray_paths& paths, const std::string& program_name)
     }
     tessel::log::info(L"Terminate running process: %ls", paths.program.c_str());
     deal_with_process(program_name);
-    if (wait_until_ended(program_name))
+    if (wait_until_ended(program_name, tray_end_limit_ms))
         tessel::log::info(L"Process: %ls closed successfully", paths.program.c_str());
 }
 

@@ -14,6 +14,7 @@
 #include "toolbox/processes.h"
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/shared_dlls.h"
+#include "toolbox/waits.h"
 #include "watch_stop/teardown.h"
 
 #include <windows.h>
@@ -31,6 +32,8 @@ namespace {
 const char separator[] = "==================================================";
 const char short_separator[] = "=================================================";
 const char sibling_tray[] = "zornaTray.exe";
+// How long the sibling's tray is given to close itself.
+const DWORD sibling_tray_quit_limit_ms = 15 * 1000;
 const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // A narrow name or path as the registry writes it (key paths, SharedDLLs
@@ -160,9 +163,7 @@ void stop_sibling_tray(run_context& run)
     const std::string tray = sibling_tray_path(run);
     // Asked to quit, the tray closes itself and saves its state.
     ShellExecuteA(nullptr, "open", tray.c_str(), "/quit", nullptr, SW_SHOW);
-    for (int poll = 0; poll < 15 && sibling_tray_running(); ++poll)
-        Sleep(1000);
-    if (sibling_tray_running()) {
+    if (!wait_until_ended(sibling_tray, sibling_tray_quit_limit_ms)) {
         tessel::log::info("Terminate running process: %s", tray.c_str());
         deal_with_process(sibling_tray);
     }

@@ -1,6 +1,7 @@
 #include "toolbox/services.h"
 
 #include "toolbox/processes.h"
+#include "toolbox/waits.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
@@ -13,7 +14,8 @@ namespace {
 using owned_service_handle = tessel::unique_service_handle;
 
 const DWORD stop_budget_ms = 30000;
-const DWORD poll_interval_ms = 1000;
+// While a stop is pending, one line each second of waiting.
+const DWORD pending_line_interval_ms = 1000;
 const wchar_t services_path[] = L"SYSTEM\\CurrentControlSet\\Services";
 
 int last_error()
@@ -48,12 +50,18 @@ bool query_state(SC_HANDLE service, DWORD& state)
 enum class pending_end { stopped, running, failed };
 
 // A stop already under way: wait for it without sending a control of our own,
-// as long as the service keeps reporting stop pending.
+// as long as the service keeps reporting stop pending. The service is looked
+// at every look interval; the pending line is written once a second.
 pending_end wait_for_pending_stop(SC_HANDLE service, const stop_budget& budget)
 {
+    const DWORD start = GetTickCount();
+    DWORD lines = 0;
     for (;;) {
-        tessel::log::info("Service stop pending...");
-        Sleep(poll_interval_ms);
+        if (static_cast<DWORD>(GetTickCount() - start) >= lines * pending_line_interval_ms) {
+            tessel::log::info("Service stop pending...");
+            ++lines;
+        }
+        Sleep(look_interval_ms);
         DWORD state = 0;
         if (!query_state(service, state))
             return pending_end::failed;
@@ -81,7 +89,7 @@ bool send_stop_and_wait(SC_HANDLE service, const stop_budget& budget)
     }
     DWORD state = status.dwCurrentState;
     while (state != SERVICE_STOPPED) {
-        Sleep(poll_interval_ms);
+        Sleep(look_interval_ms);
         if (!query_state(service, state))
             return false;
         if (state == SERVICE_STOPPED)
@@ -170,6 +178,23 @@ bool is_service_installed(const std::string& service_name)
         return true;
     owned_service_handle service(OpenServiceA(manager.get(), service_name.c_str(), SERVICE_QUERY_STATUS));
     return service || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
+bool is_service_deleted(const std::string& service_name)
+{
+    owned_service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return false;
+    owned_service_handle service(OpenServiceA(manager.get(), service_name.c_str(), SERVICE_CHANGE_CONFIG));
+    if (!service) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+    }
+    // A change that changes nothing is refused only for a service marked for
+    // deletion, which may still be opened and queried until it stops.
+    return !ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
 bool stop_and_delete_service(const std::string& service_name, bool delete_service)

@@ -10,9 +10,15 @@
 // False only when the service control manager says there is no such service.
 bool is_service_installed(const std::string& service_name);
 
-// Stops the service (waiting at most 30 s counted from the call, one status
-// query a second) and, with delete_service, deletes it. True when it ended
-// stopped and, if asked, deleted; every failure is logged.
+// Whether the service control manager no longer knows the service or has it
+// marked for deletion (it leaves when it stops). False when that cannot be
+// told.
+bool is_service_deleted(const std::string& service_name);
+
+// Stops the service (waiting at most 30 s counted from the call, a status
+// query every look interval, a pending line a second) and, with
+// delete_service, deletes it. True when it ended stopped and, if asked,
+// deleted; every failure is logged.
 bool stop_and_delete_service(const std::string& service_name, bool delete_service);
 
 // Whether more than the 30 s stop budget lies between two tick counts; a wrap

@@ -11,6 +11,7 @@
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/services.h"
 #include "toolbox/shared_dlls.h"
+#include "toolbox/waits.h"
 #include "watch_stop/product_library.h"
 #include "watch_stop/stopper.h"
 
@@ -25,7 +26,15 @@ using namespace product_library;
 
 const char* const scanning_service_exe = "ScrScanningService.exe";
 const char* const watch_service_exe = "ScrWatchService.exe";
+const char* const scanning_service_name = "Scancore Scanning Service";
+const char* const watch_service_name = "AV Watch Service";
 const char* const engine_subfolder = "Common Sundrel Suite\\Scancore\\";
+
+// How long the stage waits, at most, for each thing it waits for.
+const DWORD stop_limit_ms = 15 * 1000;       // a service's program to end once asked to stop
+const DWORD uninstall_limit_ms = 1000;       // a service to leave after its program's " /u"
+const DWORD legacy_settle_limit_ms = 1000;   // the old engine's programs to end
+const DWORD restart_limit_ms = 2000;         // both services to run again
 
 std::string engine_folder()
 {
@@ -52,15 +61,24 @@ void terminate(const char* exe)
     terminate_processes(adjust_process_name(exe), false);
 }
 
-// Up to 15 seconds, a look every second; true once the program has gone.
+// Up to 15 seconds; true once the program has gone.
 bool wait_until_gone(const char* exe)
 {
-    for (int i = 0; i < 15; ++i) {
-        Sleep(1000);
-        if (!is_running(exe))
-            return true;
-    }
-    return false;
+    return wait_until_ended(exe, stop_limit_ms);
+}
+
+bool neither_service_runs()
+{
+    return !watch_service_runs() && !scanning_service_runs();
+}
+
+// Runs the service program's " /u", then waits until the service has left the
+// service control manager (or is marked to leave when it stops) and its
+// program has ended: its files are deleted later in the run.
+void uninstall_service(const std::string& folder, const char* exe, const char* service_name)
+{
+    run_and_wait(folder, exe, "/u");
+    wait_until([&] { return is_service_deleted(service_name) && !is_running(exe); }, uninstall_limit_ms);
 }
 
 // The last look at a service's program, logged with one of the two texts; a
@@ -268,14 +286,12 @@ void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbre
         if (!uninstall)
             return;
         tessel::log::info("Uninstalling Scancore Scan service");
-        run_and_wait(folder, scanning_service_exe, "/u");
-        Sleep(1000);
+        uninstall_service(folder, scanning_service_exe, scanning_service_name);
         tessel::log::info("Uninstalling Scancore Watch service");
-        run_and_wait(folder, watch_service_exe, "/u");
-        Sleep(1000);
+        uninstall_service(folder, watch_service_exe, watch_service_name);
         if (!stopped) {
-            remove_service("Scancore Scanning Service", scanning_service_exe, true);
-            remove_service("AV Watch Service", watch_service_exe, true);
+            remove_service(scanning_service_name, scanning_service_exe, true);
+            remove_service(watch_service_name, watch_service_exe, true);
         }
         tessel::log::info("Done removing Scancore services");
     } catch (...) {
@@ -326,14 +342,14 @@ bool stop_services_legacy(const std::string& folder)
     if (scanning_service_runs()) {
         tessel::log::info("stopping AV Scanning Service");
         run_and_wait(folder, "ScrScanningService.exe", "/p");
-        Sleep(1000);
+        wait_until(neither_service_runs, legacy_settle_limit_ms);
         if (watch_service_runs() || scanning_service_runs()) {
             tessel::log::info("Attempting to kill both services");
             terminate(scanning_service_exe);
             terminate(watch_service_exe);
         }
     }
-    Sleep(1000);
+    wait_until(neither_service_runs, legacy_settle_limit_ms);
     const bool watch_up = watch_service_runs();
     const bool scanning_up = scanning_service_runs();
     if (!watch_up && !scanning_up) {
@@ -380,8 +396,7 @@ bool restart_engine_services()
     const std::string folder = engine_folder();
     run_and_wait(folder, scanning_service_exe, "/s");
     run_and_wait(folder, watch_service_exe, "/s");
-    Sleep(2000);
-    return scanning_service_runs() && watch_service_runs();
+    return wait_until([] { return scanning_service_runs() && watch_service_runs(); }, restart_limit_ms);
 }
 
 void kill_engine()

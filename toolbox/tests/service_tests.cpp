@@ -247,6 +247,33 @@ TEST_F(service_bed, sends_the_stop_control_when_a_pending_stop_turns_running)
     EXPECT_TRUE(kit::wait_until_gone(L"bounce_service.exe", 10000));
 }
 
+TEST_F(service_bed, a_service_counts_as_deleted_once_marked_for_deletion_or_gone)
+{
+    ASSERT_NO_FATAL_FAILURE(install_double(L"ScrWatchService.exe", L"watch_marked", L"/s", watch));
+    EXPECT_FALSE(is_service_deleted(watch));
+    EXPECT_TRUE(is_service_deleted("No Such Service"));
+
+    // The running watch service refuses the stop control: deleting it only
+    // marks it, and the manager still opens it by name.
+    {
+        service_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        service_handle service(manager.get() ? OpenServiceA(manager.get(), watch, DELETE) : nullptr);
+        ASSERT_TRUE(service.get()) << GetLastError();
+        ASSERT_TRUE(DeleteService(service.get())) << GetLastError();
+    }
+    EXPECT_TRUE(is_service_installed(watch));
+    EXPECT_EQ(DWORD(SERVICE_RUNNING), kit::service_state(wide(watch)));
+    EXPECT_TRUE(is_service_deleted(watch));
+
+    // Stopped, it leaves.
+    {
+        testbed::unique_handle request(OpenEventW(EVENT_MODIFY_STATE, FALSE, testbed::watch_stop_request_event));
+        ASSERT_TRUE(request && SetEvent(request.get()));
+    }
+    ASSERT_TRUE(kit::wait_service_state(wide(watch), 0, 10000));
+    EXPECT_TRUE(is_service_deleted(watch));
+}
+
 TEST_F(service_bed, ends_the_process_of_a_service_that_refuses_to_stop)
 {
     // The watch service does not accept the manager's stop control.

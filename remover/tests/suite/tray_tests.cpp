@@ -155,6 +155,23 @@ TEST_F(tray_stage, no_configurations_folder_removes_a_tray_that_is_not_running)
     EXPECT_EQ(5u, shared_dll_counter(neighbour()).value_or(0));
 }
 
+TEST_F(tray_stage, tray_that_closes_seconds_after_quit_is_waited_for_not_terminated)
+{
+    lay_tray({L"sdtray.xml"}, true);
+    kit::set_knob(L"DrummetsTray", L"quit_delay_ms", L"2500");
+    std::unique_ptr<kit::process> tray;
+    ASSERT_TRUE(start_tray(tray));
+
+    remove_tray();
+    const lines texts = log.texts();
+    const std::string program = narrow(tray_program());
+    EXPECT_TRUE(in_order(texts, {"Quiting Tray: " + program, "Process: " + program + " closed successfully"}));
+    EXPECT_FALSE(has(texts, "Terminate running process: " + program));
+    EXPECT_TRUE(tray->wait(5000));
+    EXPECT_EQ(0u, tray->exit_code());
+    EXPECT_FALSE(exists(tray_folder()));
+}
+
 TEST_F(tray_stage, tray_without_a_maker_is_refused_with_a_line)
 {
     lay_tray({}, false);
