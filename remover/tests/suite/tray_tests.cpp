@@ -75,13 +75,13 @@ TEST_F(tray_stage, sibling_left_keeps_the_tray_and_sets_its_counters_to_one)
 
     remove_tray();
     const lines texts = log.texts();
-    // The file that could not go now is left to the next restart.
+    // A read-only file refuses with "access denied" without being in use: it
+    // stays, with its failure line, and nothing waits for the restart.
     EXPECT_EQ((lines{"FAILED TO remove '" + narrow(configurations()) + "QELVA.xml'; error 5 !",
-                     "   " + narrow(configurations()) + "QELVA.xml will be removed at the next restart",
                      "   " + narrow(tray_folder()) + "HTML\\gfx\\Icon_SDTRAY-UPD-QELVA.png removed",
                      "Number of prosucts = 1", "Fixing Common Tray counters in SharedDLLs",
                      "Number of products with Common Tray according to configurations files: 1"}),
-              lines(texts.begin(), texts.begin() + std::min<size_t>(texts.size(), 6)));
+              lines(texts.begin(), texts.begin() + std::min<size_t>(texts.size(), 5)));
 
     EXPECT_TRUE(tray->running());
     EXPECT_TRUE(exists(tray_program()));
