@@ -15,6 +15,7 @@ namespace {
 ProductProfile loaded_profile = default_product_profile();
 
 const char uninstall_path[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const wchar_t uninstall_path_wide[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 std::wstring load_resource_string(int id)
 {
@@ -35,7 +36,7 @@ std::vector<std::wstring> matching_uninstall_keys(const std::string& product)
     std::set<std::wstring> names;
     tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
     try {
-        uninstall = uninstall.open(tessel::unicode::to_wide(uninstall_path, 0), false);
+        uninstall = uninstall.open(std::wstring(uninstall_path_wide), false);
         names = uninstall.subkey_names();
     } catch (const std::exception&) {
         return found;
@@ -50,7 +51,8 @@ std::vector<std::wstring> matching_uninstall_keys(const std::string& product)
         } catch (const std::exception&) {
             continue; // no readable display name: not ours
         }
-        tessel::log::info(". Product information is found in the key HKLM\\%s\\%ls", uninstall_path, name.c_str());
+        // A wide line: a key name need not fit the code page.
+        tessel::log::info(L". Product information is found in the key HKLM\\%ls\\%ls", uninstall_path_wide, name.c_str());
         found.push_back(name);
     }
     return found;
@@ -62,7 +64,7 @@ bool read_entry_value(const std::wstring& entry, const char* value, std::string&
     try {
         tessel::registry2::key uninstall(HKEY_LOCAL_MACHINE);
         out = tessel::registry2::up_to_first_nul(
-            uninstall.open(tessel::unicode::to_wide(uninstall_path, 0) + L"\\" + entry, false).read_string(value));
+            uninstall.open(std::wstring(uninstall_path_wide) + L"\\" + entry, false).read_string(value));
         return true;
     } catch (const std::exception&) {
         return false;
@@ -170,7 +172,7 @@ bool find_product_info(ProductInfo& info)
                 info.version = 0;
             }
         } else {
-            tessel::log::info("ATTENTION: could not find DisplayVersion in '%ls' !", entry.c_str());
+            tessel::log::info(L"ATTENTION: could not find DisplayVersion in '%ls' !", entry.c_str());
             version_found = false;
         }
         if (read_entry_value(entry, "InstallLocation", info.install_dir)) {
@@ -178,7 +180,7 @@ bool find_product_info(ProductInfo& info)
             if (version_found)
                 break;
         } else {
-            tessel::log::info("ATTENTION: could not find InstallLocation in '%ls' !", entry.c_str());
+            tessel::log::info(L"ATTENTION: could not find InstallLocation in '%ls' !", entry.c_str());
         }
     }
     if (info.uninstall_keys.empty())
