@@ -127,6 +127,12 @@ unique_handle start_without_console(const std::wstring& command_line, const std:
     return unique_handle(info.hProcess);
 }
 
+std::string last_path_component(const std::string& path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
 } // namespace
 
 void set_child_wait_limit(DWORD limit_ms)
@@ -150,13 +156,33 @@ std::string adjust_process_name(const std::string& name)
     return name;
 }
 
+std::string program_file_name(const std::string& image_path)
+{
+    const size_t start = image_path.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return std::string();
+    std::string program;
+    if (image_path[start] == '"') {
+        const size_t end = image_path.find('"', start + 1);
+        program = image_path.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+    } else {
+        program = image_path.substr(start);
+        const std::string lower = tessel::lower_ascii(program);
+        for (size_t at = lower.find(".exe"); at != std::string::npos; at = lower.find(".exe", at + 1)) {
+            const size_t end = at + 4;
+            if (end == lower.size() || lower[end] == ' ' || lower[end] == '\t') {
+                program.resize(end);
+                break;
+            }
+        }
+    }
+    return last_path_component(program);
+}
+
 bool process_name_matches(const std::string& file_name, const std::string& name)
 {
     // An empty name would match every process and every service.
-    if (name.empty() || name.size() > file_name.size())
-        return false;
-    return tessel::lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(),
-                                                 tessel::lower_ascii(name)) == 0;
+    return !name.empty() && tessel::lower_ascii(last_path_component(file_name)) == tessel::lower_ascii(name);
 }
 
 bool is_process_running(const std::string& adjusted_name)

@@ -20,18 +20,27 @@ DWORD child_wait_limit();
 // characters of an executable's name, so there a longer name is cut to 15.
 std::string adjust_process_name(const std::string& name);
 
-// Whether file_name ends with name, both lower-cased (A to Z only). An empty
-// name matches nothing.
+// The file name of the program that an image path or a command line names:
+// the text inside the leading quotes, or, unquoted, the text up to the first
+// ".exe" that ends a word (a path may hold blanks), or else the whole text;
+// of that, the last path component.
+//   "C:\Program Files\X\Svc.exe" /run   gives   Svc.exe
+//   C:\Program Files\X\Svc.exe -k net   gives   Svc.exe
+std::string program_file_name(const std::string& image_path);
+
+// Whether the last path component of file_name is the name, whole, both
+// lower-cased (A to Z only): "qelvaTray.exe" is not "XqelvaTray.exe", nor is
+// "Tray.exe". An empty name matches nothing.
 bool process_name_matches(const std::string& file_name, const std::string& name);
 
-// Whether a running process's executable name ends with the name (taken as
-// given, not adjusted).
+// Whether a running process's executable name is the name (taken as given,
+// not adjusted).
 bool is_process_running(const std::string& adjusted_name);
 
-// Terminates (exit code 255) every process whose executable name ends with the
-// name, lowest identifier first. This process and the process that started it
-// are spared. With use_debug_privilege, a process that cannot be opened is
-// tried once more with SeDebugPrivilege enabled. No wait afterwards.
+// Terminates (exit code 255) every process whose executable name is the name,
+// lowest identifier first. This process and the process that started it are
+// spared. With use_debug_privilege, a process that cannot be opened is tried
+// once more with SeDebugPrivilege enabled. No wait afterwards.
 void terminate_processes(const std::string& adjusted_name, bool use_debug_privilege);
 
 // Logs and terminates the running copies of a program.

@@ -28,11 +28,12 @@ std::wstring quoted(const std::wstring& path)
     return L"\"" + path + L"\"";
 }
 
-// A copy of the probe under another name, in the work folder.
+// A copy of the probe under another name, in the work folder (or a folder
+// in it: "folder\\name.exe").
 std::wstring probe_copy(const std::string& name)
 {
     const std::wstring target = wide(work + name);
-    kit::make_folders(wide(work));
+    kit::make_folders(target.substr(0, target.find_last_of(L'\\') + 1));
     EXPECT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), target.c_str(), FALSE));
     return target;
 }
@@ -96,31 +97,77 @@ TEST(adjust_process_name, cuts_long_names_on_windows_2000_only)
     EXPECT_EQ("DrummetLauncher.exe", adjust_process_name("DrummetLauncher.exe"));
 }
 
-TEST(process_names, match_as_a_suffix_without_regard_to_case)
+// A name matches a process only as its whole file name: a program of another
+// vendor whose name ends with the family's ("XqelvaTray.exe") is left alone.
+TEST(process_names, match_only_as_a_whole_file_name_without_regard_to_case)
 {
+    const std::wstring lookalike = wide(work) + L"XqelvaTray.exe";
+    kit::make_folders(wide(work));
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"qelvaTray.exe").c_str(), lookalike.c_str(), FALSE));
+    kit::process other(quoted(lookalike));
     kit::process tray(quoted(kit::bin_folder() + L"qelvaTray.exe"));
+    ASSERT_TRUE(listed(L"XqelvaTray.exe"));
     ASSERT_TRUE(listed(L"qelvaTray.exe"));
 
     const struct {
         const char* name;
         bool running;
     } cases[] = {
-        {"qelvaTray.exe", true}, {"QELVATRAY.EXE", true}, {"tray.exe", true},     {"e", true},
-        {"xqelvaTray.exe", false}, {"qelvaTray", false},  {"qelvaTray.exe ", false}, {"", false},
+        {"qelvaTray.exe", true}, {"QELVATRAY.EXE", true},    {"XqelvaTray.exe", true},   {"tray.exe", false},
+        {"e", false},            {"xxqelvaTray.exe", false}, {"qelvaTray", false},       {"qelvaTray.exe ", false},
+        {"", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.running, is_process_running(c.name)) << '"' << c.name << '"';
 
-    // Names that do not match leave it running; the empty name matches nothing.
-    terminate_processes("xqelvaTray.exe", true);
+    // Names that are not the whole name leave both running; the empty name matches nothing.
+    terminate_processes("tray.exe", true);
     terminate_processes("qelva", true);
     terminate_processes("", true);
     EXPECT_FALSE(tray.wait(500));
+    EXPECT_FALSE(other.wait(0));
 
-    terminate_processes("TRAY.EXE", false);
+    terminate_processes("QELVATRAY.EXE", false);
     ASSERT_TRUE(tray.wait(10000));
     EXPECT_EQ(255u, tray.exit_code());
     EXPECT_FALSE(is_process_running("qelvaTray.exe"));
+    EXPECT_FALSE(other.wait(500));
+    EXPECT_TRUE(is_process_running("XqelvaTray.exe"));
+    terminate_processes("XqelvaTray.exe", false);
+    ASSERT_TRUE(other.wait(10000));
+}
+
+// The file name of the program an image path names, and the whole-name rule
+// on it. Windows 2000's snapshot reports a long name cut to 15 characters,
+// which adjust_process_name cuts the name to as well: the two stay equal.
+TEST(process_names, the_program_file_name_of_an_image_path)
+{
+    const struct {
+        const char* image_path;
+        const char* file_name;
+    } cases[] = {
+        {"ScrWatchService.exe", "ScrWatchService.exe"},
+        {"C:\\Program Files\\Common Files\\Scancore\\ScrWatchService.exe", "ScrWatchService.exe"},
+        {"\"C:\\Program Files\\Scancore\\ScrWatchService.exe\" /service", "ScrWatchService.exe"},
+        {"C:\\Program Files\\Scancore\\ScrWatchService.exe /service -x", "ScrWatchService.exe"},
+        {"  C:\\Scancore\\SCRWATCHSERVICE.EXE\t-k", "SCRWATCHSERVICE.EXE"},
+        {"C:\\Tools\\run.exe.d\\MyScrWatchService.exe", "MyScrWatchService.exe"},
+        {"\\??\\C:\\Windows\\system32\\drivers\\scrfsfilter.sys", "scrfsfilter.sys"},
+        {"system32\\svchost.exe -k netsvcs", "svchost.exe"},
+        {"\"C:\\Unclosed\\Svc.exe", "Svc.exe"},
+        {"C:/Forward/Svc.exe", "Svc.exe"},
+        {"", ""},
+        {"   ", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.file_name, program_file_name(c.image_path)) << c.image_path;
+
+    EXPECT_TRUE(process_name_matches(program_file_name("\"C:\\X\\ScrWatchService.exe\" /s"), "scrwatchservice.exe"));
+    EXPECT_FALSE(process_name_matches(program_file_name("C:\\X\\MyScrWatchService.exe"), "ScrWatchService.exe"));
+    EXPECT_FALSE(process_name_matches("C:\\X\\ScrWatchService.exe", "X\\ScrWatchService.exe"));
+    EXPECT_TRUE(process_name_matches("DrummetLauncher", "DrummetLauncher"));
+    EXPECT_FALSE(process_name_matches("XDrummetLaunche", "DrummetLauncher"));
+    EXPECT_FALSE(process_name_matches("qelvaTray.exe", ""));
 }
 
 TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
@@ -148,14 +195,16 @@ TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
 
 TEST(terminate_processes, spares_the_caller_and_its_parent)
 {
-    // This test program is the parent of the caller; all three names end with
-    // "process_tests.exe", as does a fourth copy that must go.
-    const std::wstring caller = probe_copy("caller_process_tests.exe");
-    const std::wstring bystander = probe_copy("bystander_process_tests.exe");
+    // This test program is the parent of the caller; all three have its name,
+    // as does a fourth copy that must go.
+    const std::wstring caller = probe_copy("caller\\toolbox_process_tests.exe");
+    const std::wstring bystander = probe_copy("bystander\\toolbox_process_tests.exe");
     kit::process running(quoted(bystander) + L" wait");
-    ASSERT_TRUE(listed(L"bystander_process_tests.exe"));
+    for (int i = 0; i < 200 && kit::processes_named(L"toolbox_process_tests.exe").size() < 2; ++i)
+        Sleep(50);
+    ASSERT_EQ(2u, kit::processes_named(L"toolbox_process_tests.exe").size());
 
-    kit::process remover(quoted(caller) + L" terminate process_tests.exe");
+    kit::process remover(quoted(caller) + L" terminate toolbox_process_tests.exe");
     ASSERT_TRUE(remover.wait(30000));
     EXPECT_EQ(0u, remover.exit_code()); // ended by itself, not with 255
     ASSERT_TRUE(running.wait(10000));
