@@ -133,6 +133,26 @@ std::string last_path_component(const std::string& path)
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+template <class Text>
+bool full_path(const Text& path)
+{
+    using character = typename Text::value_type;
+    auto separator = [](character c) { return c == character('\\') || c == character('/'); };
+    const bool drive = path.size() >= 3 && tessel::lower_ascii(path[0]) >= character('a') &&
+                       tessel::lower_ascii(path[0]) <= character('z') && path[1] == character(':') &&
+                       separator(path[2]);
+    const bool network = path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+    return drive || network;
+}
+
+// Named without its full path, a program would be taken by the system's
+// search from wherever one of that name lies first, the current folder and
+// PATH included: it is not started, and the log says so.
+void refuse_start(const std::string& program)
+{
+    tessel::log::info("Program '%s' is not started: it is not named by its full path", program.c_str());
+}
+
 } // namespace
 
 void set_child_wait_limit(DWORD limit_ms)
@@ -232,12 +252,26 @@ void deal_with_process(const std::string& name)
     }
 }
 
+bool is_full_path(const std::string& path)
+{
+    return full_path(path);
+}
+
+bool is_full_path(const std::wstring& path)
+{
+    return full_path(path);
+}
+
 bool run_and_wait(const std::string& directory, const std::string& program, const std::string& arguments)
 {
     std::string path = program;
     if (!directory.empty()) {
         const char last = directory.back();
         path = directory + (last == '\\' || last == '/' ? "" : "\\") + program;
+    }
+    if (!is_full_path(directory)) {
+        refuse_start(path);
+        return false;
     }
     const std::string command_line = quoted_command_line(path, arguments);
     try {
@@ -253,6 +287,10 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
                                     const std::wstring& directory)
 {
     tessel::log::info("launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
+    if (!is_full_path(file)) {
+        refuse_start(tessel::unicode::to_narrow(file, CP_ACP, false));
+        return 1;
+    }
 
     const unique_handle process = start_without_console(quoted_command_line(file, parameters), directory);
     if (!process) {

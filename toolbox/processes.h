@@ -46,17 +46,25 @@ void terminate_processes(const std::string& adjusted_name, bool use_debug_privil
 // Logs and terminates the running copies of a program.
 void deal_with_process(const std::string& name);
 
-// Runs directory + "\" + program (or the program alone, found by the system's
-// search, when directory is empty), quoted, followed by the arguments, hidden
+// Whether the path names a place without the help of a current folder: a
+// drive letter followed by ":\" (or ":/"), or a network path ("\\server\...").
+bool is_full_path(const std::string& path);
+bool is_full_path(const std::wstring& path);
+
+// Runs directory + "\" + program, quoted, followed by the arguments, hidden
 // and without a console, with directory as working directory, and waits for
 // it up to child_wait_limit(). True when it started and ended; its exit code
-// is not examined.
+// is not examined. A directory that is not a full path (an empty one
+// included) starts nothing: the system's search for a bare or relative name
+// would look in the current folder and on PATH, where others can put a
+// program of that name. That refusal is logged.
 bool run_and_wait(const std::string& directory, const std::string& program, const std::string& arguments);
 
 // Runs the file (quoted) with the parameters hidden and without a console,
 // with directory as working directory, and waits for it up to
 // child_wait_limit(). The program's exit code, or 1 on any failure (a child
-// ended for hanging included).
+// ended for hanging included). A file that is not a full path starts
+// nothing, as above.
 DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring& parameters,
                                     const std::wstring& directory);
 

@@ -238,8 +238,6 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
     kit::make_folders(wide(folder));
     ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), wide(folder + "\\toolbox_probe.exe").c_str(),
                           FALSE));
-    char own_folder[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, own_folder);
 
     const struct {
         std::string directory;
@@ -249,9 +247,6 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
         {folder, folder + "\\toolbox_probe.exe", folder},
         {folder + "\\", folder + "\\toolbox_probe.exe", folder},
         {folder + "/", folder + "/toolbox_probe.exe", folder},
-        // No folder: the system finds the program beside this one, and it runs
-        // in this program's working folder.
-        {"", "toolbox_probe.exe", own_folder},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -275,6 +270,21 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
     EXPECT_EQ((std::vector<std::string>{'"' + blanks + "\\toolbox_probe.exe\" where " + out, blanks}),
               lines_of(read_file(out)));
 
+    // Without a full folder nothing starts, not even the program that the
+    // system's search would find beside this one or in the current folder.
+    const std::string planted = std::string(work) + "where-planted.txt";
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), L"C:\\work\\toolbox_probe.exe", FALSE));
+    for (const std::string& directory : {std::string(), std::string("processes\\run"), std::string("\\work\\processes\\run"),
+                                         std::string("C:work\\processes\\run")}) {
+        log_capture log;
+        EXPECT_FALSE(run_and_wait(directory, "toolbox_probe.exe", "where " + planted)) << directory;
+        const std::string path = directory.empty() ? "toolbox_probe.exe" : directory + "\\toolbox_probe.exe";
+        EXPECT_EQ((std::vector<std::string>{"Program '" + path + "' is not started: it is not named by its full path"}),
+                  log.texts());
+    }
+    EXPECT_FALSE(kit::file_exists(wide(planted)));
+    DeleteFileW(L"C:\\work\\toolbox_probe.exe");
+
     // The exit code is not examined; a program that cannot be started is false.
     EXPECT_TRUE(run_and_wait(folder, "toolbox_probe.exe", "exit 3"));
     EXPECT_FALSE(run_and_wait(folder, "missing_program.exe", "/s"));
@@ -295,6 +305,16 @@ TEST(launch_and_wait_for_exit_code, returns_the_exit_code_or_1)
         const std::string parameters(c.parameters, c.parameters + wcslen(c.parameters));
         EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"" + probe_narrow + "\" " + parameters,
                                             "exit_code: " + std::to_string(static_cast<int>(c.expected))}),
+                  log.texts());
+    }
+
+    {
+        // Named without a folder: not started.
+        log_capture log;
+        EXPECT_EQ(1u, launch_and_wait_for_exit_code(L"toolbox_probe.exe", L"exit 0", L""));
+        EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"toolbox_probe.exe\" exit 0",
+                                            "Program 'toolbox_probe.exe' is not started: it is not named by its "
+                                            "full path"}),
                   log.texts());
     }
 

@@ -227,8 +227,15 @@ TEST_F(teardown_bed, kill_engine_removes_driver_folders_counters_and_keys_and_no
     write_key(L"Software\\AntimalwareSolution\\Engine");
     write_key(L"Software\\Kelmar\\Shared");
 
+    // A program of rundll32's name in the current folder, where the system's
+    // search for the bare name would look before the system folder.
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"planted_program.exe").c_str(), L"C:\\work\\rundll32.exe", FALSE));
+    kit::clear_trace();
+
     logged_by([] { kill_engine(); }, "kill_engine");
 
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
+    DeleteFileW(L"C:\\work\\rundll32.exe");
     EXPECT_FALSE(kit::file_exists(driver));
     EXPECT_EQ(0u, kit::service_state(L"scrfsfilter"));
     EXPECT_FALSE(key_exists(L"Software\\Common Sundrel Suite\\Scancore\\Filter"));
