@@ -343,6 +343,25 @@ bool is_loaded_by_a_program(const std::wstring& path)
     return loaded;
 }
 
+bool keep_current_folder_out_of_library_search()
+{
+    // Both are looked up: Windows 2000 has neither, XP from SP1 on the first.
+    using set_dll_directory_fn = BOOL(WINAPI*)(LPCWSTR);
+    using set_default_dll_directories_fn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = GetModuleHandleA("kernel32");
+    if (!kernel32)
+        return false;
+    const auto set_dll_directory = reinterpret_cast<set_dll_directory_fn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDllDirectoryW")));
+    const auto set_default_dll_directories = reinterpret_cast<set_default_dll_directories_fn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    // An empty folder takes the current folder out of the usual search.
+    const bool current_folder_out = set_dll_directory && set_dll_directory(L"");
+    const bool system_folder_only =
+        set_default_dll_directories && set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return current_folder_out || system_folder_only;
+}
+
 std::string get_file_version(const std::string& path)
 {
     DWORD ignored = 0;

@@ -72,5 +72,15 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
 // loaded (both give "access denied" on a deletion). Letter case is ignored.
 bool is_loaded_by_a_program(const std::wstring& path);
 
+// Takes the current folder out of the search for libraries for the rest of
+// the process's life and, where the system can (Windows 8 and later; 7 and
+// Vista with the update that brought the means), the program's own folder
+// and PATH as well: a library named without a path is then looked for in the
+// system folder alone, and one loaded by its full path with
+// LOAD_WITH_ALTERED_SEARCH_PATH finds the libraries it needs beside itself
+// and in the system folder. False where the system has neither means
+// (Windows 2000, XP before SP1): the search stays as it was.
+bool keep_current_folder_out_of_library_search();
+
 // "major.minor.build.revision" of the file's version resource, or "".
 std::string get_file_version(const std::string& path);

@@ -102,26 +102,15 @@ bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, 
 
 
 
-// Puts the current directory back when the scope ends.
-class current_directory_restorer
-{
-public:
-    current_directory_restorer() { GetCurrentDirectoryW(MAX_PATH, saved_); }
-    ~current_directory_restorer() { SetCurrentDirectoryW(saved_); }
-    current_directory_restorer(const current_directory_restorer&) = delete;
-    current_directory_restorer& operator=(const current_directory_restorer&) = delete;
-
-private:
-    wchar_t saved_[MAX_PATH] = {};
-};
-
 // Asks the product library to stop the watch service: "<abbreviation> /quietus".
+// The library is loaded by its full path; the libraries it needs come from
+// its own folder and the system folder, never from the current folder.
 void stop_through_product_library(const ProductInfo& info, const std::wstring& abbreviation)
 {
-    const current_directory_restorer restorer;
     const std::wstring path = tessel::unicode::to_wide(info.install_dir, CP_ACP) + abbreviation + L".dll";
-    SetCurrentDirectoryW(path.substr(0, path.find_last_of(L'\\') + 1).c_str());
-    const tessel::unique_module library(LoadLibraryW(path.c_str()));
+    if (!is_full_path(path))
+        throw tessel::exception_w(L"%s is not a full path: the product library is not loaded", path.c_str());
+    const tessel::unique_module library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!library) {
         const DWORD code = GetLastError();
         throw tessel::exception_w(L"failed to load %s: %S (0x%08X)", path.c_str(), tessel::system_error_text(code).c_str(),

@@ -407,3 +407,49 @@ TEST(child_wait_limit, ends_a_hanging_child_and_reports_failure)
     EXPECT_EQ(7u, launch_and_wait_for_exit_code(probe, L"exit 7", L""));
     set_child_wait_limit(default_child_wait_limit_ms);
 }
+
+// Once the current folder is out of the search, a library named without a
+// path is not taken from the current folder or from PATH, while one loaded by
+// its full path still finds what it needs beside it. Each side in a child
+// process of its own: the setting holds for the rest of a process's life.
+TEST(library_search, leaves_out_the_current_folder_and_path_and_keeps_a_librarys_own_folder)
+{
+    const std::string libs = std::string(work) + "libs\\";
+    const std::string current = std::string(work) + "current\\";
+    const std::string on_path = std::string(work) + "on path\\";
+    for (const std::string& folder : {libs, current, on_path})
+        kit::make_folders(wide(folder));
+    const std::wstring planted = kit::bin_folder() + L"planted_library.dll";
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"dependent_probe.dll").c_str(), wide(libs + "dependent_probe.dll").c_str(),
+                          FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(libs + "planted_library.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(current + "InCurrent.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(on_path + "OnPath.dll").c_str(), FALSE));
+    char path[4096] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    scoped_environment with_folder("PATH", (std::string(path) + ";" + on_path).c_str());
+
+    const std::string dependent = libs + "dependent_probe.dll";
+    struct side {
+        const char* keep;
+        std::vector<std::string> expected;
+    };
+    const side sides[] = {
+        {"0", {dependent + ": " + dependent, "InCurrent.dll: " + current + "InCurrent.dll",
+               "OnPath.dll: " + on_path + "OnPath.dll"}},
+        {"1", {"kept 1", dependent + ": " + dependent, "InCurrent.dll: error 126", "OnPath.dll: error 126"}},
+    };
+    for (const side& s : sides) {
+        kit::clear_trace();
+        const std::string out = std::string(work) + "libraries-" + s.keep + ".txt";
+        kit::process probe(quoted(kit::bin_folder() + L"toolbox_probe.exe") + L" libraries " + wide(out) + L" " +
+                               wide(s.keep) + L" " + quoted(wide(dependent)) + L" InCurrent.dll OnPath.dll",
+                           wide(current));
+        ASSERT_TRUE(probe.wait(60000));
+        EXPECT_EQ(0u, probe.exit_code());
+        EXPECT_EQ(s.expected, lines_of(read_file(out))) << "keep " << s.keep;
+        // What the library needed came from beside it.
+        EXPECT_NE(std::string::npos, kit::trace_text().find("planted copy ran from " + libs + "planted_library.dll"))
+            << kit::trace_text();
+    }
+}

@@ -121,7 +121,7 @@ TEST_F(teardown_bed, an_in_process_stop_that_raises_skips_the_polling)
     EXPECT_TRUE(watch_service_runs());
 }
 
-TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_restores_the_folder)
+TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_leaves_the_current_folder)
 {
     kit::install_engine(L"1.5.60");
     start_engine_services();
@@ -164,6 +164,25 @@ TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_re
         EXPECT_EQ(narrow(before), narrow(after));
         EXPECT_EQ(nullptr, GetModuleHandleW(library.c_str()));
     }
+
+    // An installation folder that is not a full path is not searched for:
+    // the product library there (below this program's current folder) stays
+    // unloaded.
+    kit::make_folders(L"C:\\work\\Drummets\\Pellamore\\");
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"planted_library.dll").c_str(),
+                          L"C:\\work\\Drummets\\Pellamore\\QELVA.dll", FALSE));
+    kit::clear_trace();
+    ProductInfo relative = info;
+    relative.install_dir = "Drummets\\Pellamore\\";
+    bool stopped = true;
+    const std::vector<std::string> lines =
+        logged_by([&] { stopped = stop_scancore_watch_service(relative, L"QELVA"); }, "relative folder");
+    EXPECT_FALSE(stopped);
+    ASSERT_EQ(3u, lines.size()) << ::testing::PrintToString(lines);
+    EXPECT_NE(std::string::npos, lines[1].find("Drummets\\Pellamore\\QELVA.dll is not a full path: the product "
+                                               "library is not loaded"))
+        << lines[1];
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
     EXPECT_TRUE(watch_service_runs());
 }
 
