@@ -60,7 +60,7 @@ void close_tray(const tray_paths& paths, const std::string& program_name)
 {
     if (file_exists(paths.tray_folder + L"qzhtml.dll")) {
         tessel::log::info(L"Quiting Tray: %ls", paths.program.c_str());
-        ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", nullptr, SW_SHOW);
+        ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", paths.tray_folder.c_str(), SW_SHOW);
         wait_until_ended(program_name, tray_end_limit_ms);
     }
     if (!is_process_running(adjust_process_name(program_name))) {

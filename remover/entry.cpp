@@ -7,6 +7,7 @@
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
 #include "toolbox/files.h"
+#include "toolbox/processes.h"
 
 #include <windows.h>
 
@@ -111,6 +112,10 @@ void start_up(ProductInfo& info, bool& version_detected, std::optional<single_ru
 {
     attach_listeners();
     write_banner(info);
+    // Before any library is loaded: none may come from the folder the run
+    // was started in, which its caller may not control.
+    if (!keep_current_folder_out_of_library_search())
+        tessel::log::info("The current folder stays in the search for libraries: this Windows cannot take it out");
 
     if (is_before_windows_2000())
         refuse(info, too_old, version_tag);

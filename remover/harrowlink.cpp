@@ -1,12 +1,15 @@
 // Binding of Harrowlink.dll at its first call.
 //
-// Support staff start the remover from wherever they copied it, so the suite's
-// library is seldom beside it: after the system's own search for the name, the
-// tray folder and the suite folder are tried. A library found in the maker's
-// program folder is not used in place: the suite stage deletes the files of
-// that folder while the library is still loaded, and a loaded library cannot
-// be deleted. A copy in a folder of its own under the temporary folder is
-// loaded instead, and deleted again when the library is freed.
+// The library is taken from the suite's own folders only, the tray folder and
+// the suite folder, never from wherever the system's search for the bare name
+// would find one first (the current folder, PATH): a user who can write such
+// a place could otherwise have a library of that name run with the remover's
+// rights. Nor is it used in place: the suite stage deletes the files of that
+// folder while the library is still loaded, and a loaded library cannot be
+// deleted. A copy is loaded instead, by its full path, from a folder that the
+// run creates new under the temporary folder, with an access list that lets
+// in administrators and the system alone, and both are deleted again when the
+// library is freed.
 #include "remover/harrowlink.h"
 
 #include "tessel/format.h"
@@ -14,6 +17,7 @@
 #include "tessel/unicode/unicode.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 namespace harrowlink {
 
@@ -50,41 +54,64 @@ std::wstring module_path(HMODULE module)
     return length > 0 && length <= MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
-bool lies_in(const std::wstring& path, const std::wstring& folder)
-{
-    if (path.size() < folder.size())
-        return false;
-    for (size_t i = 0; i < folder.size(); ++i)
-        if (towlower(path[i]) != towlower(folder[i]))
-            return false;
-    return true;
-}
-
 bool file_exists(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A new, empty folder under the temporary folder, named after this process.
+// Names tried for the private folder before the run gives up.
+const unsigned private_folder_names = 10000;
+
+// An access list that gives administrators and the system full access and
+// nobody else any, inherited by what the folder holds and not taken from the
+// folder's parent: no other account can put a library into the folder or
+// swap the copy. Null (with the last error) when it cannot be made.
+tessel::unique_local_memory administrators_only_descriptor()
+{
+    tessel::unique_local_memory descriptor;
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)",
+                                                             SDDL_REVISION_1, &made, nullptr))
+        descriptor.reset(made);
+    return descriptor;
+}
+
+// A folder under the temporary folder that this call creates, named after
+// this process. A name that is taken already (a folder, a file or a link that
+// someone made first, perhaps to have their library loaded or to make the
+// library unavailable) is passed over, never used.
 std::wstring make_private_folder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH)
         unavailable(tessel::format("GetTempPath() failed (%lu)", GetLastError()));
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring folder =
-            tessel::format(L"%sHarrowlink.%lu.%u\\", temp, GetCurrentProcessId(), attempt);
-        if (CreateDirectoryW(folder.c_str(), nullptr))
+    const tessel::unique_local_memory descriptor = administrators_only_descriptor();
+    if (!descriptor)
+        unavailable(tessel::format("ConvertStringSecurityDescriptorToSecurityDescriptor() failed (%lu)",
+                                   GetLastError()));
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+    const DWORD process = GetCurrentProcessId();
+    for (unsigned attempt = 0; attempt < private_folder_names; ++attempt) {
+        const std::wstring folder = tessel::format(L"%sHarrowlink.%lu.%u\\", temp, process, attempt);
+        if (CreateDirectoryW(folder.c_str(), &security)) {
+            if (attempt > 0)
+                tessel::log::info("%u names for the folder of the copy of Harrowlink.dll were taken already and "
+                                  "passed over (%sHarrowlink.%lu.*)",
+                                  attempt, narrow(temp).c_str(), process);
             return folder;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            unavailable(tessel::format("CreateDirectory() failed: \"%s\" (%lu)", narrow(folder).c_str(),
-                                       GetLastError()));
+        }
+        // A name in the middle of its deletion answers "access denied".
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+            unavailable(tessel::format("CreateDirectory() failed: \"%s\" (%lu)", narrow(folder).c_str(), error));
     }
     unavailable("CreateDirectory() failed: no free private folder for Harrowlink.dll");
 }
 
+// What cannot be deleted now goes at the next restart: no other account can
+// have replaced the folder or the copy by then, the access list keeps them out.
 void delete_private_copy(const std::wstring& folder)
 {
     const std::wstring copy = folder + library_name;
@@ -133,18 +160,6 @@ void bind(const std::wstring& suite_folder)
 {
     if (bound().module)
         return;
-    tessel::unique_module by_name(LoadLibraryW(library_name));
-    const DWORD by_name_error = GetLastError();
-    if (by_name) {
-        const std::wstring path = module_path(by_name.get());
-        if (!path.empty() && !lies_in(path, suite_folder)) {
-            bound().module = std::move(by_name);
-            return;
-        }
-        by_name.reset();
-        load_private_copy(path.empty() ? suite_folder + library_name : path);
-        return;
-    }
     const std::wstring tray_folder = suite_folder + L"Tray\\";
     for (const std::wstring& folder : {tray_folder, suite_folder}) {
         if (file_exists(folder + library_name)) {
@@ -152,9 +167,8 @@ void bind(const std::wstring& suite_folder)
             return;
         }
     }
-    unavailable(tessel::format("LoadLibrary() failed: \"Harrowlink.dll\" (%lu), and it is neither in \"%s\" nor in "
-                               "\"%s\"",
-                               by_name_error, narrow(tray_folder).c_str(), narrow(suite_folder).c_str()));
+    unavailable(tessel::format("Harrowlink.dll is neither in \"%s\" nor in \"%s\", and it is taken from nowhere else",
+                               narrow(tray_folder).c_str(), narrow(suite_folder).c_str()));
 }
 
 HL_Lib_Handle_* open_lib()

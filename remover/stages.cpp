@@ -139,6 +139,13 @@ std::string sibling_tray_path(const run_context& run)
     return get_program_files_folder() + run.maker + "\\" + run.sibling + "\\" + sibling_tray;
 }
 
+// A program the run starts works in its own folder, not in the run's current
+// folder, where it would otherwise look for libraries too.
+std::string folder_of(const std::string& program)
+{
+    return program.substr(0, program.find_last_of('\\') + 1);
+}
+
 // ---- The stages ------------------------------------------------------------
 
 void stop_processes(run_context& run)
@@ -162,7 +169,7 @@ void stop_sibling_tray(run_context& run)
     heading(L"**** Stop %s Tray processes ****", run.profile.sibling_name);
     const std::string tray = sibling_tray_path(run);
     // Asked to quit, the tray closes itself and saves its state.
-    ShellExecuteA(nullptr, "open", tray.c_str(), "/quit", nullptr, SW_SHOW);
+    ShellExecuteA(nullptr, "open", tray.c_str(), "/quit", folder_of(tray).c_str(), SW_SHOW);
     if (!wait_until_ended(sibling_tray, sibling_tray_quit_limit_ms)) {
         tessel::log::info("Terminate running process: %s", tray.c_str());
         deal_with_process(sibling_tray);
@@ -364,7 +371,8 @@ void restart_sibling_tray(run_context& run)
     if (!sibling_registered)
         return;
     heading(L"**** Starting %s Tray ****", run.profile.sibling_name);
-    ShellExecuteA(nullptr, "open", sibling_tray_path(run).c_str(), nullptr, nullptr, SW_SHOW);
+    const std::string tray = sibling_tray_path(run);
+    ShellExecuteA(nullptr, "open", tray.c_str(), nullptr, folder_of(tray).c_str(), SW_SHOW);
     closing();
 }
 

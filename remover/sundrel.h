@@ -4,14 +4,13 @@
 // other product uses it.
 //
 // The framework client library Harrowlink.dll belongs to the suite and is
-// bound at the first call that needs it: looked for by name through the
-// system's usual search, then in the tray folder and in the suite folder.
-// A library that lies in the maker's program folder is loaded from a private
-// copy in the temporary folder, so the suite's own files can still be
-// deleted while it is loaded. A library or entry that cannot be found raises
-// harrowlink_unavailable; it passes through every operation below to the
-// caller (the suite stage reports it), since without the suite's answer
-// nothing may be decided.
+// bound at the first call that needs it: taken from the tray folder or the
+// suite folder, never from anywhere else, and loaded from a private copy in a
+// folder of the run's own under the temporary folder, so the suite's own
+// files can still be deleted while it is loaded. A library or entry that
+// cannot be found raises harrowlink_unavailable; it passes through every
+// operation below to the caller (the suite stage reports it), since without
+// the suite's answer nothing may be decided.
 #pragma once
 
 #include "tessel/exception.h"

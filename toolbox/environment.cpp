@@ -169,3 +169,34 @@ std::string get_common_desktop_folder() { return get_shell_folder(CSIDL_COMMON_D
 std::string get_common_programs_folder() { return get_shell_folder(CSIDL_COMMON_PROGRAMS); }
 std::string get_programs_folder() { return get_shell_folder(CSIDL_PROGRAMS); }
 std::string get_program_files_folder() { return get_shell_folder(CSIDL_PROGRAM_FILES); }
+
+std::string get_own_program_folder()
+{
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string program(path, length);
+    const size_t separator = program.find_last_of('\\');
+    if (length == 0 || length > MAX_PATH || separator == std::string::npos)
+        return std::string();
+    return program.substr(0, separator + 1);
+}
+
+std::string get_system_folder()
+{
+    // Under WOW64 the 32-bit programs' folder, named as it is: the one a
+    // 32-bit program reaches through file-system redirection when it names
+    // the system folder. Windows 2000 has no such call; XP answers that it
+    // has no such folder on 32-bit Windows.
+    using system_wow64_directory_fn = UINT(WINAPI*)(LPSTR, UINT);
+    const HMODULE kernel32 = GetModuleHandleA("kernel32");
+    const auto wow64_directory = kernel32 ? reinterpret_cast<system_wow64_directory_fn>(reinterpret_cast<void*>(
+                                                GetProcAddress(kernel32, "GetSystemWow64DirectoryA")))
+                                          : nullptr;
+    char path[MAX_PATH + 1] = {};
+    UINT length = is_wow64() && wow64_directory ? wow64_directory(path, MAX_PATH) : 0;
+    if (length == 0)
+        length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::string();
+    return std::string(path, length) + "\\";
+}

@@ -40,3 +40,12 @@ std::string get_common_desktop_folder();
 std::string get_common_programs_folder();
 std::string get_programs_folder();
 std::string get_program_files_folder();
+
+// The folder of the running program's own file ("C:\Support\Remover\");
+// empty when the system has no answer.
+std::string get_own_program_folder();
+
+// The system folder of 32-bit programs such as this one, with a trailing
+// backslash: system32 on 32-bit Windows, SysWOW64 under WOW64; empty when
+// the system has no answer.
+std::string get_system_folder();

@@ -127,6 +127,32 @@ unique_handle start_without_console(const std::wstring& command_line, const std:
     return unique_handle(info.hProcess);
 }
 
+std::string last_path_component(const std::string& path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+template <class Text>
+bool full_path(const Text& path)
+{
+    using character = typename Text::value_type;
+    auto separator = [](character c) { return c == character('\\') || c == character('/'); };
+    const bool drive = path.size() >= 3 && tessel::lower_ascii(path[0]) >= character('a') &&
+                       tessel::lower_ascii(path[0]) <= character('z') && path[1] == character(':') &&
+                       separator(path[2]);
+    const bool network = path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+    return drive || network;
+}
+
+// Named without its full path, a program would be taken by the system's
+// search from wherever one of that name lies first, the current folder and
+// PATH included: it is not started, and the log says so.
+void refuse_start(const std::string& program)
+{
+    tessel::log::info("Program '%s' is not started: it is not named by its full path", program.c_str());
+}
+
 } // namespace
 
 void set_child_wait_limit(DWORD limit_ms)
@@ -150,13 +176,33 @@ std::string adjust_process_name(const std::string& name)
     return name;
 }
 
+std::string program_file_name(const std::string& image_path)
+{
+    const size_t start = image_path.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return std::string();
+    std::string program;
+    if (image_path[start] == '"') {
+        const size_t end = image_path.find('"', start + 1);
+        program = image_path.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+    } else {
+        program = image_path.substr(start);
+        const std::string lower = tessel::lower_ascii(program);
+        for (size_t at = lower.find(".exe"); at != std::string::npos; at = lower.find(".exe", at + 1)) {
+            const size_t end = at + 4;
+            if (end == lower.size() || lower[end] == ' ' || lower[end] == '\t') {
+                program.resize(end);
+                break;
+            }
+        }
+    }
+    return last_path_component(program);
+}
+
 bool process_name_matches(const std::string& file_name, const std::string& name)
 {
     // An empty name would match every process and every service.
-    if (name.empty() || name.size() > file_name.size())
-        return false;
-    return tessel::lower_ascii(file_name).compare(file_name.size() - name.size(), name.size(),
-                                                 tessel::lower_ascii(name)) == 0;
+    return !name.empty() && tessel::lower_ascii(last_path_component(file_name)) == tessel::lower_ascii(name);
 }
 
 bool is_process_running(const std::string& adjusted_name)
@@ -206,12 +252,26 @@ void deal_with_process(const std::string& name)
     }
 }
 
+bool is_full_path(const std::string& path)
+{
+    return full_path(path);
+}
+
+bool is_full_path(const std::wstring& path)
+{
+    return full_path(path);
+}
+
 bool run_and_wait(const std::string& directory, const std::string& program, const std::string& arguments)
 {
     std::string path = program;
     if (!directory.empty()) {
         const char last = directory.back();
         path = directory + (last == '\\' || last == '/' ? "" : "\\") + program;
+    }
+    if (!is_full_path(directory)) {
+        refuse_start(path);
+        return false;
     }
     const std::string command_line = quoted_command_line(path, arguments);
     try {
@@ -227,6 +287,10 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
                                     const std::wstring& directory)
 {
     tessel::log::info("launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
+    if (!is_full_path(file)) {
+        refuse_start(tessel::unicode::to_narrow(file, CP_ACP, false));
+        return 1;
+    }
 
     const unique_handle process = start_without_console(quoted_command_line(file, parameters), directory);
     if (!process) {
@@ -277,6 +341,25 @@ bool is_loaded_by_a_program(const std::wstring& path)
         return !loaded;
     });
     return loaded;
+}
+
+bool keep_current_folder_out_of_library_search()
+{
+    // Both are looked up: Windows 2000 has neither, XP from SP1 on the first.
+    using set_dll_directory_fn = BOOL(WINAPI*)(LPCWSTR);
+    using set_default_dll_directories_fn = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = GetModuleHandleA("kernel32");
+    if (!kernel32)
+        return false;
+    const auto set_dll_directory = reinterpret_cast<set_dll_directory_fn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDllDirectoryW")));
+    const auto set_default_dll_directories = reinterpret_cast<set_default_dll_directories_fn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    // An empty folder takes the current folder out of the usual search.
+    const bool current_folder_out = set_dll_directory && set_dll_directory(L"");
+    const bool system_folder_only =
+        set_default_dll_directories && set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return current_folder_out || system_folder_only;
 }
 
 std::string get_file_version(const std::string& path)

@@ -121,17 +121,18 @@ bool bring_to_stop(SC_HANDLE service, const stop_budget& budget)
     return send_stop_and_wait(service, budget);
 }
 
-// Whether the service key's ImagePath (expanded when it is an expandable
-// string, in the ANSI code page) ends with the process name; a quoted path or
-// one with arguments after the executable does not. A matching key must also
-// have a string DisplayName, which comes back in display_name. Raises when
-// the key or one of the two values cannot be read as a string.
+// Whether the program that the service key's ImagePath names (expanded when
+// it is an expandable string, in the ANSI code page; quotes and arguments
+// taken off) has the process name as its whole file name. A matching key must
+// also have a string DisplayName, which comes back in display_name. Raises
+// when the key or one of the two values cannot be read as a string.
 bool image_matches(const tessel::registry2::key& services, const std::wstring& name, const std::string& process_name,
                    std::wstring& display_name)
 {
     const tessel::registry2::key service = services.open(name, false);
     using tessel::registry2::up_to_first_nul;
-    if (!process_name_matches(up_to_first_nul(service.read_string(std::string("ImagePath"))), process_name))
+    const std::string image_path = up_to_first_nul(service.read_string(std::string("ImagePath")));
+    if (!process_name_matches(program_file_name(image_path), process_name))
         return false;
     display_name = up_to_first_nul(service.read_string(std::wstring(L"DisplayName")));
     return true;

@@ -26,8 +26,9 @@ bool stop_and_delete_service(const std::string& service_name, bool delete_servic
 bool stop_budget_exceeded(DWORD start_tick, DWORD now_tick);
 
 // The key name (the name the service control manager opens it by) of the
-// first service key, in ascending key-name order, whose ImagePath ends with
-// the process name and which has a DisplayName; "" when none does.
+// first service key, in ascending key-name order, whose ImagePath names a
+// program of that whole file name (program_file_name) and which has a
+// DisplayName; "" when none does.
 std::string find_service_by_image(const std::string& process_name);
 
 // Deletes the key (with its subkeys) of the first service found as

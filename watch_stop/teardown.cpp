@@ -102,26 +102,15 @@ bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, 
 
 
 
-// Puts the current directory back when the scope ends.
-class current_directory_restorer
-{
-public:
-    current_directory_restorer() { GetCurrentDirectoryW(MAX_PATH, saved_); }
-    ~current_directory_restorer() { SetCurrentDirectoryW(saved_); }
-    current_directory_restorer(const current_directory_restorer&) = delete;
-    current_directory_restorer& operator=(const current_directory_restorer&) = delete;
-
-private:
-    wchar_t saved_[MAX_PATH] = {};
-};
-
 // Asks the product library to stop the watch service: "<abbreviation> /quietus".
+// The library is loaded by its full path; the libraries it needs come from
+// its own folder and the system folder, never from the current folder.
 void stop_through_product_library(const ProductInfo& info, const std::wstring& abbreviation)
 {
-    const current_directory_restorer restorer;
     const std::wstring path = tessel::unicode::to_wide(info.install_dir, CP_ACP) + abbreviation + L".dll";
-    SetCurrentDirectoryW(path.substr(0, path.find_last_of(L'\\') + 1).c_str());
-    const tessel::unique_module library(LoadLibraryW(path.c_str()));
+    if (!is_full_path(path))
+        throw tessel::exception_w(L"%s is not a full path: the product library is not loaded", path.c_str());
+    const tessel::unique_module library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!library) {
         const DWORD code = GetLastError();
         throw tessel::exception_w(L"failed to load %s: %S (0x%08X)", path.c_str(), tessel::system_error_text(code).c_str(),
@@ -141,10 +130,18 @@ void stop_through_product_library(const ProductInfo& info, const std::wstring& a
     }
 }
 
+// Quietus runs from the remover's own folder, where the two builds are
+// shipped beside it, and in that folder; it is never looked for elsewhere.
 void launch(const char* program)
 {
     tessel::log::info("launch %s", program);
-    run_and_wait("", program, "");
+    const std::string folder = get_own_program_folder();
+    if (is_full_path(folder) && GetFileAttributesA((folder + program).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        tessel::log::info("%s is not in the remover's folder %s: it is not started from anywhere else", program,
+                          folder.c_str());
+        return;
+    }
+    run_and_wait(folder, program, "");
 }
 
 void stop_watch_service_by_version(const ProductInfo& info, const std::wstring& abbreviation)
@@ -403,8 +400,13 @@ void kill_engine()
 {
     tessel::log::info("**** Kill Scancore (driver and files) ****");
     const std::string folder = engine_folder();
+    // The system's own rundll32.exe, of the 32-bit programs as the family's
+    // setup is one: it reads and deletes what the information file installed
+    // where that setup put it (the drivers folder and the registry view that a
+    // 32-bit program sees under WOW64).
     if (GetFileAttributesA((folder + "scrfsfilter.inf").c_str()) != INVALID_FILE_ATTRIBUTES)
-        run_and_wait("", "rundll32.exe", "setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
+        run_and_wait(get_system_folder(), "rundll32.exe",
+                     "setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
     const std::string common_app_data = get_common_app_data_folder();
     const std::string common_files = get_common_program_files_folder();
     remove_folder(common_app_data + engine_subfolder);

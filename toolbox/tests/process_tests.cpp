@@ -28,11 +28,12 @@ std::wstring quoted(const std::wstring& path)
     return L"\"" + path + L"\"";
 }
 
-// A copy of the probe under another name, in the work folder.
+// A copy of the probe under another name, in the work folder (or a folder
+// in it: "folder\\name.exe").
 std::wstring probe_copy(const std::string& name)
 {
     const std::wstring target = wide(work + name);
-    kit::make_folders(wide(work));
+    kit::make_folders(target.substr(0, target.find_last_of(L'\\') + 1));
     EXPECT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), target.c_str(), FALSE));
     return target;
 }
@@ -96,31 +97,77 @@ TEST(adjust_process_name, cuts_long_names_on_windows_2000_only)
     EXPECT_EQ("DrummetLauncher.exe", adjust_process_name("DrummetLauncher.exe"));
 }
 
-TEST(process_names, match_as_a_suffix_without_regard_to_case)
+// A name matches a process only as its whole file name: a program of another
+// vendor whose name ends with the family's ("XqelvaTray.exe") is left alone.
+TEST(process_names, match_only_as_a_whole_file_name_without_regard_to_case)
 {
+    const std::wstring lookalike = wide(work) + L"XqelvaTray.exe";
+    kit::make_folders(wide(work));
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"qelvaTray.exe").c_str(), lookalike.c_str(), FALSE));
+    kit::process other(quoted(lookalike));
     kit::process tray(quoted(kit::bin_folder() + L"qelvaTray.exe"));
+    ASSERT_TRUE(listed(L"XqelvaTray.exe"));
     ASSERT_TRUE(listed(L"qelvaTray.exe"));
 
     const struct {
         const char* name;
         bool running;
     } cases[] = {
-        {"qelvaTray.exe", true}, {"QELVATRAY.EXE", true}, {"tray.exe", true},     {"e", true},
-        {"xqelvaTray.exe", false}, {"qelvaTray", false},  {"qelvaTray.exe ", false}, {"", false},
+        {"qelvaTray.exe", true}, {"QELVATRAY.EXE", true},    {"XqelvaTray.exe", true},   {"tray.exe", false},
+        {"e", false},            {"xxqelvaTray.exe", false}, {"qelvaTray", false},       {"qelvaTray.exe ", false},
+        {"", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.running, is_process_running(c.name)) << '"' << c.name << '"';
 
-    // Names that do not match leave it running; the empty name matches nothing.
-    terminate_processes("xqelvaTray.exe", true);
+    // Names that are not the whole name leave both running; the empty name matches nothing.
+    terminate_processes("tray.exe", true);
     terminate_processes("qelva", true);
     terminate_processes("", true);
     EXPECT_FALSE(tray.wait(500));
+    EXPECT_FALSE(other.wait(0));
 
-    terminate_processes("TRAY.EXE", false);
+    terminate_processes("QELVATRAY.EXE", false);
     ASSERT_TRUE(tray.wait(10000));
     EXPECT_EQ(255u, tray.exit_code());
     EXPECT_FALSE(is_process_running("qelvaTray.exe"));
+    EXPECT_FALSE(other.wait(500));
+    EXPECT_TRUE(is_process_running("XqelvaTray.exe"));
+    terminate_processes("XqelvaTray.exe", false);
+    ASSERT_TRUE(other.wait(10000));
+}
+
+// The file name of the program an image path names, and the whole-name rule
+// on it. Windows 2000's snapshot reports a long name cut to 15 characters,
+// which adjust_process_name cuts the name to as well: the two stay equal.
+TEST(process_names, the_program_file_name_of_an_image_path)
+{
+    const struct {
+        const char* image_path;
+        const char* file_name;
+    } cases[] = {
+        {"ScrWatchService.exe", "ScrWatchService.exe"},
+        {"C:\\Program Files\\Common Files\\Scancore\\ScrWatchService.exe", "ScrWatchService.exe"},
+        {"\"C:\\Program Files\\Scancore\\ScrWatchService.exe\" /service", "ScrWatchService.exe"},
+        {"C:\\Program Files\\Scancore\\ScrWatchService.exe /service -x", "ScrWatchService.exe"},
+        {"  C:\\Scancore\\SCRWATCHSERVICE.EXE\t-k", "SCRWATCHSERVICE.EXE"},
+        {"C:\\Tools\\run.exe.d\\MyScrWatchService.exe", "MyScrWatchService.exe"},
+        {"\\??\\C:\\Windows\\system32\\drivers\\scrfsfilter.sys", "scrfsfilter.sys"},
+        {"system32\\svchost.exe -k netsvcs", "svchost.exe"},
+        {"\"C:\\Unclosed\\Svc.exe", "Svc.exe"},
+        {"C:/Forward/Svc.exe", "Svc.exe"},
+        {"", ""},
+        {"   ", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.file_name, program_file_name(c.image_path)) << c.image_path;
+
+    EXPECT_TRUE(process_name_matches(program_file_name("\"C:\\X\\ScrWatchService.exe\" /s"), "scrwatchservice.exe"));
+    EXPECT_FALSE(process_name_matches(program_file_name("C:\\X\\MyScrWatchService.exe"), "ScrWatchService.exe"));
+    EXPECT_FALSE(process_name_matches("C:\\X\\ScrWatchService.exe", "X\\ScrWatchService.exe"));
+    EXPECT_TRUE(process_name_matches("DrummetLauncher", "DrummetLauncher"));
+    EXPECT_FALSE(process_name_matches("XDrummetLaunche", "DrummetLauncher"));
+    EXPECT_FALSE(process_name_matches("qelvaTray.exe", ""));
 }
 
 TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
@@ -148,14 +195,16 @@ TEST(terminate_processes, ends_every_copy_lowest_identifier_first)
 
 TEST(terminate_processes, spares_the_caller_and_its_parent)
 {
-    // This test program is the parent of the caller; all three names end with
-    // "process_tests.exe", as does a fourth copy that must go.
-    const std::wstring caller = probe_copy("caller_process_tests.exe");
-    const std::wstring bystander = probe_copy("bystander_process_tests.exe");
+    // This test program is the parent of the caller; all three have its name,
+    // as does a fourth copy that must go.
+    const std::wstring caller = probe_copy("caller\\toolbox_process_tests.exe");
+    const std::wstring bystander = probe_copy("bystander\\toolbox_process_tests.exe");
     kit::process running(quoted(bystander) + L" wait");
-    ASSERT_TRUE(listed(L"bystander_process_tests.exe"));
+    for (int i = 0; i < 200 && kit::processes_named(L"toolbox_process_tests.exe").size() < 2; ++i)
+        Sleep(50);
+    ASSERT_EQ(2u, kit::processes_named(L"toolbox_process_tests.exe").size());
 
-    kit::process remover(quoted(caller) + L" terminate process_tests.exe");
+    kit::process remover(quoted(caller) + L" terminate toolbox_process_tests.exe");
     ASSERT_TRUE(remover.wait(30000));
     EXPECT_EQ(0u, remover.exit_code()); // ended by itself, not with 255
     ASSERT_TRUE(running.wait(10000));
@@ -189,8 +238,6 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
     kit::make_folders(wide(folder));
     ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), wide(folder + "\\toolbox_probe.exe").c_str(),
                           FALSE));
-    char own_folder[MAX_PATH] = {};
-    GetCurrentDirectoryA(MAX_PATH, own_folder);
 
     const struct {
         std::string directory;
@@ -200,9 +247,6 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
         {folder, folder + "\\toolbox_probe.exe", folder},
         {folder + "\\", folder + "\\toolbox_probe.exe", folder},
         {folder + "/", folder + "/toolbox_probe.exe", folder},
-        // No folder: the system finds the program beside this one, and it runs
-        // in this program's working folder.
-        {"", "toolbox_probe.exe", own_folder},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -226,6 +270,21 @@ TEST(run_and_wait, builds_a_quoted_command_line_from_folder_program_and_argument
     EXPECT_EQ((std::vector<std::string>{'"' + blanks + "\\toolbox_probe.exe\" where " + out, blanks}),
               lines_of(read_file(out)));
 
+    // Without a full folder nothing starts, not even the program that the
+    // system's search would find beside this one or in the current folder.
+    const std::string planted = std::string(work) + "where-planted.txt";
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"toolbox_probe.exe").c_str(), L"C:\\work\\toolbox_probe.exe", FALSE));
+    for (const std::string& directory : {std::string(), std::string("processes\\run"), std::string("\\work\\processes\\run"),
+                                         std::string("C:work\\processes\\run")}) {
+        log_capture log;
+        EXPECT_FALSE(run_and_wait(directory, "toolbox_probe.exe", "where " + planted)) << directory;
+        const std::string path = directory.empty() ? "toolbox_probe.exe" : directory + "\\toolbox_probe.exe";
+        EXPECT_EQ((std::vector<std::string>{"Program '" + path + "' is not started: it is not named by its full path"}),
+                  log.texts());
+    }
+    EXPECT_FALSE(kit::file_exists(wide(planted)));
+    DeleteFileW(L"C:\\work\\toolbox_probe.exe");
+
     // The exit code is not examined; a program that cannot be started is false.
     EXPECT_TRUE(run_and_wait(folder, "toolbox_probe.exe", "exit 3"));
     EXPECT_FALSE(run_and_wait(folder, "missing_program.exe", "/s"));
@@ -246,6 +305,16 @@ TEST(launch_and_wait_for_exit_code, returns_the_exit_code_or_1)
         const std::string parameters(c.parameters, c.parameters + wcslen(c.parameters));
         EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"" + probe_narrow + "\" " + parameters,
                                             "exit_code: " + std::to_string(static_cast<int>(c.expected))}),
+                  log.texts());
+    }
+
+    {
+        // Named without a folder: not started.
+        log_capture log;
+        EXPECT_EQ(1u, launch_and_wait_for_exit_code(L"toolbox_probe.exe", L"exit 0", L""));
+        EXPECT_EQ((std::vector<std::string>{"launch_and_wait_for_exit_code: \"toolbox_probe.exe\" exit 0",
+                                            "Program 'toolbox_probe.exe' is not started: it is not named by its "
+                                            "full path"}),
                   log.texts());
     }
 
@@ -337,4 +406,50 @@ TEST(child_wait_limit, ends_a_hanging_child_and_reports_failure)
     EXPECT_TRUE(run_and_wait(folder, "hanging_probe.exe", "exit 0"));
     EXPECT_EQ(7u, launch_and_wait_for_exit_code(probe, L"exit 7", L""));
     set_child_wait_limit(default_child_wait_limit_ms);
+}
+
+// Once the current folder is out of the search, a library named without a
+// path is not taken from the current folder or from PATH, while one loaded by
+// its full path still finds what it needs beside it. Each side in a child
+// process of its own: the setting holds for the rest of a process's life.
+TEST(library_search, leaves_out_the_current_folder_and_path_and_keeps_a_librarys_own_folder)
+{
+    const std::string libs = std::string(work) + "libs\\";
+    const std::string current = std::string(work) + "current\\";
+    const std::string on_path = std::string(work) + "on path\\";
+    for (const std::string& folder : {libs, current, on_path})
+        kit::make_folders(wide(folder));
+    const std::wstring planted = kit::bin_folder() + L"planted_library.dll";
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"dependent_probe.dll").c_str(), wide(libs + "dependent_probe.dll").c_str(),
+                          FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(libs + "planted_library.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(current + "InCurrent.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), wide(on_path + "OnPath.dll").c_str(), FALSE));
+    char path[4096] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    scoped_environment with_folder("PATH", (std::string(path) + ";" + on_path).c_str());
+
+    const std::string dependent = libs + "dependent_probe.dll";
+    struct side {
+        const char* keep;
+        std::vector<std::string> expected;
+    };
+    const side sides[] = {
+        {"0", {dependent + ": " + dependent, "InCurrent.dll: " + current + "InCurrent.dll",
+               "OnPath.dll: " + on_path + "OnPath.dll"}},
+        {"1", {"kept 1", dependent + ": " + dependent, "InCurrent.dll: error 126", "OnPath.dll: error 126"}},
+    };
+    for (const side& s : sides) {
+        kit::clear_trace();
+        const std::string out = std::string(work) + "libraries-" + s.keep + ".txt";
+        kit::process probe(quoted(kit::bin_folder() + L"toolbox_probe.exe") + L" libraries " + wide(out) + L" " +
+                               wide(s.keep) + L" " + quoted(wide(dependent)) + L" InCurrent.dll OnPath.dll",
+                           wide(current));
+        ASSERT_TRUE(probe.wait(60000));
+        EXPECT_EQ(0u, probe.exit_code());
+        EXPECT_EQ(s.expected, lines_of(read_file(out))) << "keep " << s.keep;
+        // What the library needed came from beside it.
+        EXPECT_NE(std::string::npos, kit::trace_text().find("planted copy ran from " + libs + "planted_library.dll"))
+            << kit::trace_text();
+    }
 }

@@ -117,7 +117,7 @@ lines without_pending(const lines& all, size_t& pending)
 }
 
 const wchar_t* const probe_keys[] = {L"zz probe 0", L"zz probe 1", L"zz probe 2", L"zz probe 3",
-                                     L"zz probe 4", L"zz probe 5", L"zz probe 6"};
+                                     L"zz probe 4", L"zz probe 5", L"zz probe 6", L"zz probe 7"};
 
 void remove_probe_keys()
 {
@@ -136,11 +136,12 @@ protected:
         // A service whose key the fallback deleted stays known to the running
         // manager, which can then no longer delete it; its process is ended
         // below all the same.
-        for (const char* name : {scanning, watch, bounce, budget_scanning, budget_watch, "Suite A", "Suite B"})
+        for (const char* name : {scanning, watch, bounce, budget_scanning, budget_watch, "Suite A", "Suite B",
+                                 "Aardvark Suite"})
             if (key_exists(wide(name)))
                 kit::remove_service(wide(name));
         for (const wchar_t* program : {L"ScrScanningService.exe", L"ScrWatchService.exe", L"DrummetSuiteService.exe",
-                                       L"bounce_service.exe", L"toolbox_probe.exe"})
+                                       L"MyDrummetSuiteService.exe", L"bounce_service.exe", L"toolbox_probe.exe"})
             kit::terminate_all(program);
         remove_probe_keys();
     }
@@ -292,11 +293,18 @@ TEST_F(service_bed, ends_the_process_of_a_service_that_refuses_to_stop)
 
 TEST_F(service_bed, finds_a_service_of_unknown_name_by_its_executable_first_key_first)
 {
-    // Two suite services of one program file; "Suite A" sorts first.
+    // Two suite services of one program file; "Suite A" sorts first. Before
+    // both, another vendor's service whose program name ends with the same.
     ASSERT_NO_FATAL_FAILURE(install_double(L"DrummetSuiteService.exe", L"suite_b", L"/install", "Suite B",
                                            {{L"service_name", L"Suite B"}}));
     ASSERT_NO_FATAL_FAILURE(install_double(L"DrummetSuiteService.exe", L"suite_a", L"/install", "Suite A",
                                            {{L"service_name", L"Suite A"}}));
+    const std::wstring lookalike = services_folder + L"lookalike\\MyDrummetSuiteService.exe";
+    kit::make_folders(services_folder + L"lookalike\\");
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"DrummetSuiteService.exe").c_str(), lookalike.c_str(), FALSE));
+    kit::set_knob(L"MyDrummetSuiteService", L"service_name", L"Aardvark Suite", services_folder + L"lookalike\\");
+    ASSERT_EQ(0u, kit::run(quoted(lookalike) + L" /install"));
+    ASSERT_EQ(DWORD(SERVICE_RUNNING), kit::service_state(L"Aardvark Suite"));
     log_capture log;
 
     remove_service("Suite", "DrummetSuiteService.exe", true);
@@ -324,9 +332,13 @@ TEST_F(service_bed, finds_a_service_of_unknown_name_by_its_executable_first_key_
                      "Dealing with 'nothing_like_it.exe' process ....",
                      "Process with name 'nothing_like_it.exe' is NOT running ..."}),
               log.texts());
+
+    // The look-alike was never taken for the suite's service.
+    EXPECT_EQ(DWORD(SERVICE_RUNNING), kit::service_state(L"Aardvark Suite"));
+    EXPECT_FALSE(kit::processes_named(L"MyDrummetSuiteService.exe").empty());
 }
 
-TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
+TEST_F(service_bed, service_keys_are_matched_by_the_whole_file_name_of_their_program)
 {
     // Keys the manager never hears of, visited in this order.
     {
@@ -337,8 +349,9 @@ TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
                 k.write_string(L"DisplayName", display_name);
             return k;
         };
-        add(L"zz probe 0", L"Quoted").write_string(L"ImagePath", L"\"C:\\Probe\\ProbeSvc.exe\"");
-        add(L"zz probe 1", L"Arguments").write_string(L"ImagePath", L"C:\\Probe\\ProbeSvc.exe /service");
+        // Another vendor's programs whose names end with the one looked for.
+        add(L"zz probe 0", L"Look-alike").write_string(L"ImagePath", L"C:\\Probe\\MyProbeSvc.exe");
+        add(L"zz probe 1", L"Quoted look-alike").write_string(L"ImagePath", L"\"C:\\Probe\\XProbeSvc.exe\" /service");
         add(L"zz probe 2", L"No image path");
         add(L"zz probe 3", L"Number").write_dword(L"ImagePath", 7);
         add(L"zz probe 4", nullptr).write_string(L"ImagePath", L"C:\\Probe\\ProbeSvc.exe");
@@ -349,12 +362,15 @@ TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
                                                 reinterpret_cast<const BYTE*>(expandable.c_str()),
                                                 DWORD((expandable.size() + 1) * sizeof(wchar_t))));
         five.open(L"Parameters\\Deeper", true).write_string(L"x", L"y");
-        add(L"zz probe 6", L"Probe Six").write_string(L"ImagePath", L"c:\\PROBE\\PROBESVC.EXE");
+        // The program's path in quotes, or with arguments after it, blanks in
+        // its folders: the program is still the one named.
+        add(L"zz probe 6", L"Quoted").write_string(L"ImagePath", L"\"C:\\Probe Files\\PROBESVC.EXE\" /service");
+        add(L"zz probe 7", L"Arguments").write_string(L"ImagePath", L"C:\\Probe Files\\ProbeSvc.exe -k probes");
     }
     log_capture log;
 
     EXPECT_EQ("zz probe 6", find_service_by_image("probesvc.exe"));
-    EXPECT_EQ((lines{"Search if probesvc.exe service is installed", "Service found. Display Name: Probe Six"}),
+    EXPECT_EQ((lines{"Search if probesvc.exe service is installed", "Service found. Display Name: Quoted"}),
               log.texts());
 
     scoped_environment image("TOOLBOX_PROBE_IMAGE", "ProbeSvc.exe");
@@ -363,13 +379,13 @@ TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
     EXPECT_EQ((lines{"Search if ProbeSvc.exe service is installed", "Service found. Display Name: Probe Five"}),
               log.texts());
 
-    // A name that is not a whole ending, and the empty name, match nothing.
+    // A name that is not a whole file name, and the empty name, match nothing.
     log.clear();
-    EXPECT_EQ("", find_service_by_image("robeSvc"));
+    EXPECT_EQ("", find_service_by_image("robeSvc.exe"));
     EXPECT_EQ("", find_service_by_image(""));
     EXPECT_FALSE(remove_service_by_image(""));
-    EXPECT_EQ((lines{"Search if robeSvc service is installed", "Service not found", "Search if  service is installed",
-                     "Service not found"}),
+    EXPECT_EQ((lines{"Search if robeSvc.exe service is installed", "Service not found",
+                     "Search if  service is installed", "Service not found"}),
               log.texts());
 
     // Removal walks the same way, one key (with its subkeys) a call.
@@ -378,8 +394,11 @@ TEST_F(service_bed, service_keys_are_matched_by_the_end_of_their_image_path)
     EXPECT_FALSE(key_exists(L"zz probe 5"));
     EXPECT_TRUE(remove_service_by_image("probesvc.exe"));
     EXPECT_FALSE(key_exists(L"zz probe 6"));
+    EXPECT_TRUE(remove_service_by_image("probesvc.exe"));
+    EXPECT_FALSE(key_exists(L"zz probe 7"));
     EXPECT_FALSE(remove_service_by_image("probesvc.exe"));
-    EXPECT_EQ((lines{"Service zz probe 5 is killed", "Service zz probe 6 is killed"}), log.texts());
+    EXPECT_EQ((lines{"Service zz probe 5 is killed", "Service zz probe 6 is killed", "Service zz probe 7 is killed"}),
+              log.texts());
     for (const wchar_t* kept : {L"zz probe 0", L"zz probe 1", L"zz probe 2", L"zz probe 3", L"zz probe 4"})
         EXPECT_TRUE(key_exists(kept)) << std::string(kept, kept + wcslen(kept));
 }

@@ -6,6 +6,12 @@
 //   toolbox_probe consoles FILE       writes how many processes share its console
 //                                     (0: it has none) to FILE
 //   toolbox_probe wait                runs until terminated
+//   toolbox_probe libraries FILE KEEP PATH NAME...
+//                                     with KEEP 1, keep_current_folder_out_of_library_search
+//                                     first ("kept 1" or "kept 0"); then loads PATH
+//                                     with LOAD_WITH_ALTERED_SEARCH_PATH and each NAME
+//                                     as it is, and writes for each "NAME: <path it was
+//                                     loaded from>" or "NAME: error N" to FILE
 //   toolbox_probe remove_service NAME PROCESS DELETE
 //                                     remove_service(NAME, PROCESS, DELETE == "1"),
 //                                     logging to probe.log.txt in its working folder
@@ -34,6 +40,26 @@ int write_where(const char* path)
     char folder[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, folder);
     return write_file(path, std::string(GetCommandLineA()) + "\n" + folder + "\n");
+}
+
+std::string loaded_from(const char* name, HMODULE module)
+{
+    if (!module)
+        return std::string(name) + ": error " + std::to_string(GetLastError()) + "\n";
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(module, path, MAX_PATH);
+    return std::string(name) + ": " + path + "\n";
+}
+
+int load_libraries(int argc, char** argv)
+{
+    std::string lines;
+    if (std::string(argv[3]) == "1")
+        lines += std::string("kept ") + (keep_current_folder_out_of_library_search() ? "1" : "0") + "\n";
+    lines += loaded_from(argv[4], LoadLibraryExA(argv[4], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    for (int i = 5; i < argc; ++i)
+        lines += loaded_from(argv[i], LoadLibraryA(argv[i]));
+    return write_file(argv[2], lines);
 }
 
 } // namespace
@@ -67,6 +93,8 @@ int main(int argc, char** argv)
         tessel::log::shutdown();
         return 0;
     }
+    if (mode == "libraries" && argc >= 5)
+        return load_libraries(argc, argv);
     if (mode == "wait") {
         Sleep(INFINITE);
         return 0;

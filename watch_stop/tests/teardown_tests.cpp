@@ -121,7 +121,7 @@ TEST_F(teardown_bed, an_in_process_stop_that_raises_skips_the_polling)
     EXPECT_TRUE(watch_service_runs());
 }
 
-TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_restores_the_folder)
+TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_leaves_the_current_folder)
 {
     kit::install_engine(L"1.5.60");
     start_engine_services();
@@ -164,6 +164,25 @@ TEST_F(teardown_bed, a_product_library_stop_that_raises_skips_the_polling_and_re
         EXPECT_EQ(narrow(before), narrow(after));
         EXPECT_EQ(nullptr, GetModuleHandleW(library.c_str()));
     }
+
+    // An installation folder that is not a full path is not searched for:
+    // the product library there (below this program's current folder) stays
+    // unloaded.
+    kit::make_folders(L"C:\\work\\Drummets\\Pellamore\\");
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"planted_library.dll").c_str(),
+                          L"C:\\work\\Drummets\\Pellamore\\QELVA.dll", FALSE));
+    kit::clear_trace();
+    ProductInfo relative = info;
+    relative.install_dir = "Drummets\\Pellamore\\";
+    bool stopped = true;
+    const std::vector<std::string> lines =
+        logged_by([&] { stopped = stop_scancore_watch_service(relative, L"QELVA"); }, "relative folder");
+    EXPECT_FALSE(stopped);
+    ASSERT_EQ(3u, lines.size()) << ::testing::PrintToString(lines);
+    EXPECT_NE(std::string::npos, lines[1].find("Drummets\\Pellamore\\QELVA.dll is not a full path: the product "
+                                               "library is not loaded"))
+        << lines[1];
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
     EXPECT_TRUE(watch_service_runs());
 }
 
@@ -227,8 +246,15 @@ TEST_F(teardown_bed, kill_engine_removes_driver_folders_counters_and_keys_and_no
     write_key(L"Software\\AntimalwareSolution\\Engine");
     write_key(L"Software\\Kelmar\\Shared");
 
+    // A program of rundll32's name in the current folder, where the system's
+    // search for the bare name would look before the system folder.
+    ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"planted_program.exe").c_str(), L"C:\\work\\rundll32.exe", FALSE));
+    kit::clear_trace();
+
     logged_by([] { kill_engine(); }, "kill_engine");
 
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
+    DeleteFileW(L"C:\\work\\rundll32.exe");
     EXPECT_FALSE(kit::file_exists(driver));
     EXPECT_EQ(0u, kit::service_state(L"scrfsfilter"));
     EXPECT_FALSE(key_exists(L"Software\\Common Sundrel Suite\\Scancore\\Filter"));

@@ -13,9 +13,12 @@
 #     cleaning, the product's, and none of the sibling's.
 #
 #   removal.sh --build BUILD_DIR --template WINE_TEMPLATE [--windows VERSION]
-#              [--msi {CODE}=STATE ...] [--second-run] [--relabelled] SCENARIO
+#              [--msi {CODE}=STATE ...] [--running-service NAME ...]
+#              [--second-run] [--relabelled] SCENARIO
 #
 # --windows VERSION  Wine's version setting for Remove.exe ("winxp64", ...)
+# --running-service NAME  a service that runs before the run and must still be
+#                    installed and running after it
 # --second-run       run Remove.exe a second time straight after: it takes the
 #                    preventive path, completes and removes nothing further
 # --relabelled       run the build relabelled for another maker and product
@@ -24,9 +27,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
 machine=$top/testbed/machine
 build= template= windows= second_run= relabelled= scenario=
-msi_expected=()
+msi_expected=() running_services=()
 while [ $# -gt 0 ]; do
   case "$1" in
+    --running-service) running_services+=("$2"); shift 2 ;;
     --build) build=$2; shift 2 ;;
     --template) template=$2; shift 2 ;;
     --windows) windows=$2; shift 2 ;;
@@ -191,6 +195,16 @@ check_headings "$captures/first.log" "${headings[@]}"
 echo "== What the run changed, against ${manifest#$top/}"
 "$machine/machine-state" diff --summary --fail --manifest "$manifest" "$captures/before" "$captures/after" ||
   fail "the removal differs from the manifest"
+
+# service_running CAPTURE NAME: the capture lists the service as running.
+service_running() {
+  awk -F '\t' -v name="$2" '$1 == "svc" && tolower($2) == tolower(name) && $3 ~ /^running / { found = 1 }
+                             END { exit !found }' "$1"
+}
+for service in "${running_services[@]}"; do
+  service_running "$captures/before" "$service" || fail "the service \"$service\" did not run before the run"
+  service_running "$captures/after" "$service" || fail "the service \"$service\" is not running after the run"
+done
 
 if [ ${#msi_expected[@]} -gt 0 ]; then
   codes=()

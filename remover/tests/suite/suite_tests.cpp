@@ -3,8 +3,10 @@
 // what its absence does, the e-mail, unregistration, and the service program's
 // answers to "/stop" and "/uninstall".
 #include "suite_bed.h"
+#include "run_support.h"
 
 #include "remover/sundrel.h"
+#include "tessel/format.h"
 #include "tessel/log/log.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +37,20 @@ protected:
     {
         free_harrowlink();
         DeleteFileW(L"C:\\work\\Harrowlink.dll");
+        DeleteFileW((on_path + L"Harrowlink.dll").c_str());
         clear_machine();
     }
+
+    // A library that only leaves a mark when it is loaded, under the suite
+    // library's name, in the folder.
+    static void plant(const std::wstring& folder)
+    {
+        kit::make_folders(folder);
+        ASSERT_TRUE(CopyFileW((kit::bin_folder() + L"..\\planted_library.dll").c_str(),
+                              (folder + L"Harrowlink.dll").c_str(), FALSE));
+    }
+
+    const std::wstring on_path = L"C:\\work\\on path\\";
 
     // The suite's folder as its installer leaves it, the library in
     // library_folder (none when empty), and the products registered.
@@ -122,16 +136,73 @@ TEST_F(suite_stage, library_in_the_tray_folder_alone_is_loaded_from_a_private_co
     EXPECT_EQ(0, private_copies());
 }
 
-TEST_F(suite_stage, library_found_by_the_systems_search_is_used_where_it_lies)
+// A library of the suite library's name in the current folder or on PATH,
+// where users may put one, is never loaded: not beside the suite's own, and
+// not in its place when the suite's folders hold none.
+TEST_F(suite_stage, library_in_the_current_folder_or_on_path_is_never_loaded)
 {
     lay_suite({L"SUNDREL=Sundrel Suite", L"ZORNA=Ostravel"}, suite_folder());
-    place(L"Harrowlink.dll", L"C:\\work\\");  // the current folder
+    plant(L"C:\\work\\");  // the current folder
+    plant(on_path);
+    char path[4096] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    SetEnvironmentVariableA("PATH", (std::string(path) + ";" + narrow(on_path)).c_str());
     sundrel31x_remover remover = default_remover();
     EXPECT_TRUE(remover.is_product_registered_in_sundrel_31x(L"ZORNA"));
+    wchar_t loaded[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"Harrowlink.dll"), loaded, MAX_PATH);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    EXPECT_EQ(0u, std::wstring(loaded).find(temp)) << narrow(loaded);
+    free_harrowlink();
 
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(GetModuleHandleW(L"Harrowlink.dll"), path, MAX_PATH);
-    EXPECT_STREQ(L"C:\\work\\Harrowlink.dll", path);
+    ASSERT_TRUE(DeleteFileW((suite_folder() + L"Harrowlink.dll").c_str()));
+    EXPECT_THROW(remover.is_product_registered_in_sundrel_31x(L"ZORNA"), harrowlink_unavailable);
+    SetEnvironmentVariableA("PATH", path);
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Harrowlink.dll"));
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
+}
+
+// Names for the private copy's folder that someone took first (folders, one
+// holding a library of that name, files) are passed over, never used: the
+// suite's library is still loaded and answers, and what was there stays.
+TEST_F(suite_stage, names_for_the_private_copy_taken_first_are_passed_over)
+{
+    lay_suite({L"SUNDREL=Sundrel Suite", L"QELVA=Pellamore", L"ZORNA=Ostravel"}, suite_folder());
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring names = tessel::format(L"%sHarrowlink.%lu.", temp, GetCurrentProcessId());
+    const int taken = 150;  // more than the names the run once tried at all
+    for (int n = 0; n < taken; ++n) {
+        const std::wstring name = names + std::to_wstring(n);
+        if (n % 10 == 3)
+            kit::write_file(name, "a file of that name");
+        else
+            kit::make_folders(name + L"\\");
+    }
+    plant(names + L"0\\");
+    const int before = private_copies();
+
+    sundrel31x_remover remover = default_remover();
+    EXPECT_TRUE(remover.is_product_registered_in_sundrel_31x(L"ZORNA"));
+    wchar_t loaded[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"Harrowlink.dll"), loaded, MAX_PATH);
+    EXPECT_EQ(names + std::to_wstring(taken) + L"\\Harrowlink.dll", loaded);
+    EXPECT_EQ((lines{"Check if ZORNA is registered in Sundrel 3.1.x",
+                     std::to_string(taken) + " names for the folder of the copy of Harrowlink.dll were taken already "
+                     "and passed over (" + narrow(names) + "*)"}),
+              log.texts());
+    free_harrowlink();
+
+    EXPECT_EQ(before, private_copies());
+    EXPECT_TRUE(exists(names + L"0\\Harrowlink.dll"));
+    EXPECT_EQ("a file of that name", read_file(narrow(names + L"3")));
+    EXPECT_EQ(std::string::npos, kit::trace_text().find("planted copy ran")) << kit::trace_text();
+    for (int n = 0; n < taken; ++n) {
+        const std::wstring name = names + std::to_wstring(n);
+        DeleteFileW((name + L"\\Harrowlink.dll").c_str());
+        RemoveDirectoryW(name.c_str()) || DeleteFileW(name.c_str());
+    }
     EXPECT_EQ(0, private_copies());
 }
 
@@ -145,8 +216,8 @@ TEST_F(suite_stage, library_absent_from_every_place_is_reported_by_the_guard_and
     EXPECT_FALSE(outcome.sibling_registered);
     const std::string tray = narrow(tray_folder()), suite = narrow(suite_folder());
     EXPECT_EQ((lines{"Check if ZORNA is registered in Sundrel 3.1.x",
-                     "LoadLibrary() failed: \"Harrowlink.dll\" (126), and it is neither in \"" + tray +
-                         "\" nor in \"" + suite + "\"",
+                     "Harrowlink.dll is neither in \"" + tray + "\" nor in \"" + suite +
+                         "\", and it is taken from nowhere else",
                      guard_line}),
               log.texts());
     EXPECT_TRUE(exists(suite_folder() + L"DrummetSuiteService.exe"));
