@@ -236,7 +236,7 @@ std::string find_service_by_image(const std::string& process_name)
             // The key name, not the display name: the service control manager
             // opens services by their key name only.
             std::string key_name = tessel::unicode::to_narrow(name, CP_ACP, true);
-            tessel::log::info("Service found. Display Name: %ls", display_name.c_str());
+            tessel::log::info(L"Service found. Display Name: %ls", display_name.c_str());
             found = std::move(key_name);
             return true;
         });

@@ -338,6 +338,28 @@ TEST_F(service_bed, finds_a_service_of_unknown_name_by_its_executable_first_key_
     EXPECT_FALSE(kit::processes_named(L"MyDrummetSuiteService.exe").empty());
 }
 
+// What a system call sees of an image path ends at its first NUL: a doubled
+// terminator changes nothing, and a program named after a NUL is no match.
+TEST_F(service_bed, an_image_path_ends_at_its_first_nul)
+{
+    {
+        tessel::registry2::key services = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(services_key, false);
+        auto add = [&](const wchar_t* name, const std::wstring& display_name, const std::wstring& image) {
+            const tessel::registry2::key k = services.open(name, true);
+            for (const auto& [value, text] : {std::pair(L"DisplayName", display_name), std::pair(L"ImagePath", image)})
+                ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(k.handle(), value, 0, REG_SZ,
+                                                        reinterpret_cast<const BYTE*>(text.data()),
+                                                        DWORD(text.size() * sizeof(wchar_t))));
+        };
+        add(L"zz probe 0", std::wstring(L"Hidden\0", 7),
+            std::wstring(L"C:\\Probe\\Other.exe\0C:\\Probe\\NulSvc.exe\0", 38));
+        add(L"zz probe 1", std::wstring(L"Doubled\0\0", 9), std::wstring(L"C:\\Probe\\NulSvc.exe\0\0", 22));
+    }
+    log_capture log;
+    EXPECT_EQ("zz probe 1", find_service_by_image("NulSvc.exe"));
+    EXPECT_EQ((lines{"Search if NulSvc.exe service is installed", "Service found. Display Name: Doubled"}), log.texts());
+}
+
 TEST_F(service_bed, service_keys_are_matched_by_the_whole_file_name_of_their_program)
 {
     // Keys the manager never hears of, visited in this order.
