@@ -1,5 +1,6 @@
 #include "engine/loader.h"
 
+#include "family/names.h"
 #include "tessel/exception.h"
 
 #include <shlobj.h>
@@ -18,10 +19,11 @@ void bind(HMODULE module, const char* name, F& entry)
 
 std::wstring library_path()
 {
+    const family::engine_names engine;
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, 0, folder)))
+    if (FAILED(SHGetFolderPathW(nullptr, engine.folder.shell_folder, nullptr, 0, folder)))
         return std::wstring();
-    return std::wstring(folder) + L"\\Common Sundrel Suite\\Scancore\\Scancore.dll";
+    return std::wstring(folder) + L"\\" + engine.folder.path + engine.library;
 }
 
 Loader::Loader(const std::wstring& path)

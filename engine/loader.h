@@ -34,8 +34,8 @@ struct entries
     SCR_stop_watch_service_fn stop_watch_service = nullptr;
 };
 
-// Common program files folder + "\Common Sundrel Suite\Scancore\Scancore.dll";
-// empty when the shell does not know the folder.
+// The engine's library in the engine's folder (family/names.h); empty when
+// the shell does not know the folder.
 std::wstring library_path();
 
 class Loader

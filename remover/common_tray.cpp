@@ -1,7 +1,7 @@
 #include "remover/common_tray.h"
 
+#include "family/names.h"
 #include "installer_db/records.h"
-#include "remover/product.h"
 #include "tessel/lower_case.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
@@ -21,11 +21,6 @@
 
 namespace {
 
-std::wstring widened(const std::string& shell_folder)
-{
-    return tessel::unicode::to_wide(shell_folder, CP_ACP);
-}
-
 std::string narrowed(const std::wstring& text)
 {
     return tessel::unicode::to_narrow(text, CP_ACP, false);
@@ -41,24 +36,24 @@ bool file_exists(const std::wstring& path)
 const DWORD tray_end_limit_ms = 15 * 1000;
 
 struct tray_paths {
-    std::wstring configurations;  // ...\Configurations\ under the common application data
-    std::wstring tray_folder;     // Program Files\maker\Tray\ .
+    std::wstring configurations;  // the products' configuration files
+    std::wstring tray_folder;     // the tray's folder under Program Files
     std::wstring program;         // the tray program in it
 };
 
-tray_paths paths_of(const CommonTrayRemover& tray)
+tray_paths paths_of(const family::tray_names& names)
 {
     tray_paths paths;
-    paths.configurations =
-        widened(get_common_app_data_folder()) + tray.maker + L"\\" + tray.tray_folder_name + L"\\Configurations\\";
-    paths.tray_folder = widened(get_program_files_folder()) + tray.maker + L"\\" + tray.tray_folder_name + L"\\";
-    paths.program = paths.tray_folder + tray.tray_program_name;
+    paths.configurations = wide_path_of(names.configurations);
+    paths.tray_folder = wide_path_of(names.folder);
+    paths.program = wide_path_of(names.program_path);
     return paths;
 }
 
-void close_tray(const tray_paths& paths, const std::string& program_name)
+void close_tray(const family::tray_names& names, const tray_paths& paths)
 {
-    if (file_exists(paths.tray_folder + L"qzhtml.dll")) {
+    const std::string program_name = narrowed(names.program);
+    if (file_exists(paths.tray_folder + names.page_library)) {
         tessel::log::info(L"Quiting Tray: %ls", paths.program.c_str());
         ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", paths.tray_folder.c_str(), SW_SHOW);
         wait_until_ended(program_name, tray_end_limit_ms);
@@ -75,17 +70,17 @@ void close_tray(const tray_paths& paths, const std::string& program_name)
 
 // The tray's key and its autorun value; each goes on its own, so a key that is
 // already gone does not keep the tray starting at every logon.
-void clean_tray_registry(const CommonTrayRemover& tray)
+void clean_tray_registry(const CommonTrayRemover& tray, const family::tray_names& names)
 {
     const tessel::registry2::key machine(HKEY_LOCAL_MACHINE);
     try {
-        machine.open(L"Software\\" + tray.maker, false).remove_key(tray.tray_folder_name, true);
+        machine.open(names.registry.parent, false).remove_key(names.registry.name, true);
         const std::wstring tray_key = tray.maker + L"\\" + tray.tray_folder_name;
         tessel::log::info(L"Cleaning registry: HKLM\\Software\\%ls", tray_key.c_str());
     } catch (const tessel::exception&) {
     }
     try {
-        machine.open(L"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\", false).remove_value(L"CommonSundrelTray");
+        machine.open(L"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\", false).remove_value(names.autorun);
         tessel::log::info("Cleaning registry: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\CommonSundrelTray");
     } catch (const tessel::exception&) {
     }
@@ -111,7 +106,8 @@ std::set<std::wstring> tray_packages(const std::vector<component_value>& removed
     std::set<std::wstring> elsewhere;
     for (const component_value& value : removed)
         (lies_in(value.key_path, tray_folder) ? inside : elsewhere).insert(tessel::lower_ascii(value.product));
-    for (const std::wstring& upgrade_code : {product_profile().product_id, std::wstring(sibling_upgrade_code)})
+    const family::names table = family::names_of(product_profile());
+    for (const std::wstring& upgrade_code : {table.product.upgrade_code, table.sibling.upgrade_code})
         for (const std::wstring& product : products_of_upgrade_code(upgrade_code))
             elsewhere.insert(tessel::lower_ascii(product));
     std::set<std::wstring> packages;
@@ -121,29 +117,25 @@ std::set<std::wstring> tray_packages(const std::vector<component_value>& removed
     return packages;
 }
 
-void remove_tray(const CommonTrayRemover& tray, const tray_paths& paths)
+void remove_tray(const CommonTrayRemover& tray, const family::tray_names& names, const tray_paths& paths)
 {
-    close_tray(paths, narrowed(tray.tray_program_name));
+    close_tray(names, paths);
 
-    const std::string tray_subfolder = narrowed(tray.maker + L"\\" + tray.tray_folder_name);
     remove_folder(narrowed(paths.tray_folder));
-    remove_folder(get_common_app_data_folder() + tray_subfolder);
-    const std::string app_data = get_app_data_folder();
-    remove_folder(app_data + tray_subfolder);
+    for (const family::place& folder : names.data_folders)
+        remove_folder(path_of(folder));
 
     const std::string profile = get_profile_folder();
-    const std::string maker_data = app_data + narrowed(tray.maker);
-    remove_dir_in_userappdata_for_allprofiles(path_relative_to(maker_data + "\\Suite", profile));
-    remove_dir_in_userappdata_for_allprofiles(path_relative_to(maker_data, profile));
+    for (const family::place& folder : names.profile_folders)
+        remove_dir_in_userappdata_for_allprofiles(path_relative_to(path_of(folder), profile));
 
-    clean_tray_registry(tray);
+    clean_tray_registry(tray, names);
 
     tessel::log::info("");
     tessel::log::info("**** Let's remove Common Tray Registry Component ****");
     std::vector<component_value> removed;
     try {
-        for (const wchar_t* key_path : {L"DrummetsTray.exe", L"Tray\\Chimebox.exe", L"Tray\\qzhtml.dll",
-                                        L"Tray\\Harrowlink.dll"}) {
+        for (const std::wstring& key_path : names.component_key_paths) {
             const std::vector<component_value> values = remove_components_by_key_path(key_path);
             removed.insert(removed.end(), values.begin(), values.end());
         }
@@ -157,7 +149,8 @@ void remove_tray(const CommonTrayRemover& tray, const tray_paths& paths)
 } // namespace
 
 CommonTrayRemover::CommonTrayRemover(std::wstring maker, std::wstring tray_program_name)
-    : CommonTrayRemover(std::move(maker), L"Tray", L"QELVA", std::move(tray_program_name))
+    : CommonTrayRemover(std::move(maker), family::tray_names().folder_name, family::product_names().product_key,
+                        std::move(tray_program_name))
 {
 }
 
@@ -176,14 +169,16 @@ void CommonTrayRemover::remove_common_tray() const
         // Without them the tray folder would be a folder of others.
         if (maker.empty() || tray_folder_name.empty())
             throw tessel::exception_w(L"No maker or tray folder name: the tray folder cannot be told");
-        const tray_paths paths = paths_of(*this);
-        delete_file(narrowed(paths.configurations + product_abbreviation + L".xml"));
-        delete_file(narrowed(paths.tray_folder + L"HTML\\gfx\\Icon_SDTRAY-UPD-" + product_abbreviation + L".png"));
+        const family::tray_names names =
+            family::tray_of(maker, tray_folder_name, product_abbreviation, tray_program_name);
+        const tray_paths paths = paths_of(names);
+        delete_file(path_of(names.product_configuration_file));
+        delete_file(path_of(names.product_icon));
 
         const int count = count_tray_products(paths.configurations);
         tessel::log::info("Number of prosucts = %d", count);
         if (count == 0)
-            remove_tray(*this, paths);
+            remove_tray(*this, names, paths);
         fix_common_tray_shared_dll_counters(count, maker);
     } catch (...) {
         tessel::log::log_current_exception("remove_common_tray()");
@@ -193,18 +188,21 @@ void CommonTrayRemover::remove_common_tray() const
 int count_tray_products(const std::wstring& configurations_folder)
 {
     try {
+        const family::tray_names tray;
         std::vector<std::string> names = list_files(narrowed(configurations_folder), "*.xml");
         for (std::string& name : names)
             name = tessel::lower_ascii(name);
         // The tray's own file stands for no product.
-        const auto own = std::find(names.begin(), names.end(), "sdtray.xml");
+        const auto own = std::find(names.begin(), names.end(), narrowed(tray.own_configuration));
         if (own != names.end())
             names.erase(own);
         int count = static_cast<int>(names.size());
         // This product's own file, left beside the sibling's because its
         // deletion failed, stands for no product either.
-        const auto listed = [&](const char* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
-        if (listed("zorna.xml") && listed("qelva.xml"))
+        const auto listed = [&](const std::wstring& name) {
+            return std::find(names.begin(), names.end(), narrowed(name)) != names.end();
+        };
+        if (listed(tray.sibling_configuration) && listed(tray.product_configuration))
             --count;
         return count;
     } catch (...) {
@@ -217,7 +215,7 @@ void fix_common_tray_shared_dll_counters(int count, const std::wstring& maker)
     try {
         tessel::log::info("Fixing Common Tray counters in SharedDLLs");
         tessel::log::info("Number of products with Common Tray according to configurations files: %d", count);
-        set_shared_dll_counters(maker + L"\\Tray", count);
+        set_shared_dll_counters(family::tray_of(maker).counter_pattern, count);
     } catch (...) {
     }
 }

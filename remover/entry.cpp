@@ -1,5 +1,6 @@
 #include "remover/entry.h"
 
+#include "family/names.h"
 #include "remover/leftovers.h"
 #include "remover/single_run.h"
 #include "remover/stages.h"
@@ -119,7 +120,7 @@ void start_up(ProductInfo& info, bool& version_detected, std::optional<single_ru
 
     if (is_before_windows_2000())
         refuse(info, too_old, version_tag);
-    if (IsRunAsAdministrator(administrator_test_title()) != 1)
+    if (IsRunAsAdministrator(family::names_of(product_profile()).product.administrator_test_title) != 1)
         refuse(info, not_administrator, info.product_name + version_tag);
 
     // From here on the run reads and changes the machine: never two at once.
@@ -129,7 +130,7 @@ void start_up(ProductInfo& info, bool& version_detected, std::optional<single_ru
 
     decide_version(info, version_detected);
     info.install_dir = fixed_install_dir(info.install_dir, info.product_name,
-                                         get_program_files_folder() + maker_narrow() + "\\" + product_narrow() + "\\");
+                                         path_of(family::names_of(product_profile()).product.install_folder));
     tessel::log::info("%ls directory: %s", product_profile().product_name.c_str(), info.install_dir.c_str());
     tessel::log::info("");
 }

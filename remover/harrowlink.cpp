@@ -1,4 +1,4 @@
-// Binding of Harrowlink.dll at its first call.
+// Binding of the suite's framework client library at its first call.
 //
 // The library is taken from the suite's own folders only, the tray folder and
 // the suite folder, never from wherever the system's search for the bare name
@@ -12,6 +12,7 @@
 // library is freed.
 #include "remover/harrowlink.h"
 
+#include "family/names.h"
 #include "tessel/format.h"
 #include "tessel/log/log.h"
 #include "tessel/unicode/unicode.h"
@@ -23,7 +24,7 @@ namespace harrowlink {
 
 namespace {
 
-const wchar_t library_name[] = L"Harrowlink.dll";
+const std::wstring library_name = family::suite_names().library;
 
 struct binding {
     tessel::unique_module module;
@@ -160,7 +161,7 @@ void bind(const std::wstring& suite_folder)
 {
     if (bound().module)
         return;
-    const std::wstring tray_folder = suite_folder + L"Tray\\";
+    const std::wstring tray_folder = suite_folder + family::tray_names().folder_name + L"\\";
     for (const std::wstring& folder : {tray_folder, suite_folder}) {
         if (file_exists(folder + library_name)) {
             load_private_copy(folder + library_name);

@@ -1,7 +1,7 @@
-// The calls of the suite's framework client library Harrowlink.dll as the
-// remover uses them, bound when the first one is made (see remover/sundrel.h
-// for where the library is looked for). Every call raises
-// harrowlink_unavailable when the library or the entry cannot be found.
+// The calls of the suite's framework client library as the remover uses them,
+// bound when the first one is made (see remover/sundrel.h for where the
+// library is looked for). Every call raises harrowlink_unavailable when the
+// library or the entry cannot be found.
 #pragma once
 
 #include "remover/sundrel.h"

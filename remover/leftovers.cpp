@@ -1,5 +1,6 @@
 #include "remover/leftovers.h"
 
+#include "family/names.h"
 #include "installer_db/packed_guid.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
@@ -88,34 +89,34 @@ private:
     int found_ = 0;
 };
 
+// What the stages name in the family's table, where the run's record does not
+// say otherwise.
 void look(leftovers& left, const ProductInfo& info, bool everything_to_go)
 {
-    const ProductProfile& profile = product_profile();
-    const std::string maker = maker_narrow();
+    const family::names names = family::names_of(product_profile());
     left.folder(info.install_dir);
     for (const std::wstring& path : left_in_use())
         left.in_use(path);
     for (const std::wstring& entry : info.uninstall_keys)
         left.uninstall_entry(entry);
-    for (const char* program : {"qelvaTray.exe", "Chimebox.exe"})
+    for (const std::string& program : names.product.programs)
         left.process(program);
-    left.process(launcher_program());
-    for (const std::wstring& value : {std::wstring(L"QELVAguard"), std::wstring(L"pellamoreguard"),
-                                      profile.product_name + L"guard"})
+    for (const std::wstring& value : names.product.guard_autoruns)
         left.autorun(value);
     if (!everything_to_go)
         return;
-    left.installer_registration(profile.product_id);
-    const std::string engine = get_common_program_files_folder() + "Common Sundrel Suite\\Scancore\\";
-    left.folder(engine);
-    left.folder(get_common_app_data_folder() + "Common Sundrel Suite\\Scancore\\");
-    const std::string suite_program = suite_service_program();
-    left.file(get_program_files_folder() + maker + "\\" + suite_program);
-    left.service(suite_service_name());
-    left.service("AV Watch Service");
-    left.service("Scancore Scanning Service");
-    for (const std::string& program : {suite_program, std::string("ScrWatchService.exe"),
-                                       std::string("ScrScanningService.exe"), maker + "Tray.exe"})
+    const family::engine_names& engine = names.engine;
+    const family::suite_names& suite = names.suite;
+    left.installer_registration(names.product.upgrade_code);
+    left.folder(path_of(engine.folder));
+    left.folder(path_of(engine.data_folder));
+    const std::string suite_program = to_narrow_name(suite.service_program);
+    left.file(path_of(suite.folder) + suite_program);
+    left.service(to_narrow_name(suite.service_name));
+    for (const family::service& service : {engine.watch, engine.scanning})
+        left.service(service.name);
+    for (const std::string& program :
+         {suite_program, engine.watch.program, engine.scanning.program, to_narrow_name(names.tray.program)})
         left.process(program);
 }
 

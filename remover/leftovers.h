@@ -2,7 +2,7 @@
 // is still on the machine, for the administrator who reads only the log.
 #pragma once
 
-#include "remover/product.h"
+#include "family/product.h"
 
 // Looks at the installation folder, the engine's and the suite's folders and
 // services when they were to go (everything_to_go: no sibling keeps them), the

@@ -1,29 +1,16 @@
 #include "remover/product.h"
 
-#include "tessel/exception.h"
-#include "tessel/format.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
-#include "tessel/unicode/unicode.h"
 
 #include <windows.h>
 #include <set>
 
 namespace {
 
-ProductProfile loaded_profile = default_product_profile();
-
 const char uninstall_path[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t uninstall_path_wide[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-std::wstring load_resource_string(int id)
-{
-    wchar_t text[260] = {};
-    if (LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id), text, 260) <= 0)
-        throw tessel::exception(tessel::format("resource string %d is not found", id));
-    return text;
-}
 
 bool ends_with(const std::string& text, const std::string& tail)
 {
@@ -72,88 +59,6 @@ bool read_entry_value(const std::wstring& entry, const char* value, std::string&
 }
 
 } // namespace
-
-const wchar_t sibling_upgrade_code[] = L"{9E4D2B71-0C3A-4F85-B6D9-2E17A5C0F348}";
-
-ProductProfile default_product_profile()
-{
-    return {L"Drummets", L"Pellamore", L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", L"Ostravel", L"Kessavane"};
-}
-
-const ProductProfile& product_profile()
-{
-    return loaded_profile;
-}
-
-void load_product_profile()
-{
-    try {
-        ProductProfile loaded;
-        loaded.maker_folder = load_resource_string(2001);
-        loaded.product_name = load_resource_string(2002);
-        loaded.product_id = load_resource_string(2003);
-        loaded.sibling_name = load_resource_string(2004);
-        loaded.tools_folder = load_resource_string(2005);
-        loaded_profile = loaded;
-    } catch (...) {
-        // All or nothing: a half-relabelled profile would mix two products.
-        loaded_profile = default_product_profile();
-    }
-}
-
-bool is_default_maker()
-{
-    return product_profile().maker_folder == L"Drummets";
-}
-
-std::string to_narrow_name(const std::wstring& name)
-{
-    return tessel::unicode::to_narrow(name, 0, false);
-}
-
-std::string maker_narrow() { return to_narrow_name(product_profile().maker_folder); }
-std::string product_narrow() { return to_narrow_name(product_profile().product_name); }
-std::string sibling_narrow() { return to_narrow_name(product_profile().sibling_name); }
-std::string tools_narrow() { return to_narrow_name(product_profile().tools_folder); }
-
-std::string launcher_program()
-{
-    return is_default_maker() ? "DrummetLauncher.exe" : maker_narrow() + "Launcher.exe";
-}
-
-std::string suite_name()
-{
-    return is_default_maker() ? "Suite" : maker_narrow() + " Suite";
-}
-
-std::string suite_service_name()
-{
-    return is_default_maker() ? "Suite Service" : maker_narrow() + " Suite Service";
-}
-
-std::string suite_service_program()
-{
-    return is_default_maker() ? "DrummetSuiteService.exe" : "SuiteService.exe";
-}
-
-std::wstring administrator_test_title()
-{
-    return product_profile().product_name + L" force remover";
-}
-
-int parse_product_version(const std::string& s)
-{
-    const size_t n = s.size();
-    if ((n != 5 && n != 6 && n != 7) || s[1] != '.' || s[3] != '.')
-        return -1;
-    auto d = [&s](size_t i) { return s[i] - '0'; };
-    const int head = d(0) * 10000 + d(2) * 1000;
-    if (n == 5)
-        return head + d(4);
-    if (n == 6)
-        return head + d(4) * 10 + d(5);
-    return head + d(4) * 100 + d(5) * 10 + d(6);
-}
 
 bool find_product_info(ProductInfo& info)
 {

@@ -1,63 +1,14 @@
-// The product family the remover is built for, and the product as installed.
+// The product as installed: the search of the Uninstall key that fills its
+// record, and the installation directory the run works with.
 #pragma once
 
+#include "family/product.h"
+
 #include <string>
-#include <vector>
-
-// Five names read from the program's string table (2001 to 2005), so one image
-// can be relabelled for another maker or product.
-struct ProductProfile {
-    std::wstring maker_folder;
-    std::wstring product_name;
-    std::wstring product_id;
-    std::wstring sibling_name;
-    std::wstring tools_folder;
-};
-
-// Filled once at start-up, read-only afterwards.
-const ProductProfile& product_profile();
-// Loads all five strings, or, if any one is missing, all five defaults.
-void load_product_profile();
-ProductProfile default_product_profile();
-
-// Names derived from the profile.
-bool is_default_maker();
-std::string to_narrow_name(const std::wstring& name);
-std::string maker_narrow();
-std::string product_narrow();
-std::string sibling_narrow();
-std::string tools_narrow();
-std::string launcher_program();
-std::string suite_name();
-std::string suite_service_name();
-std::string suite_service_program();
-std::wstring administrator_test_title();
-
-// The Windows Installer upgrade code of the sibling product's packages.
-extern const wchar_t sibling_upgrade_code[];
-
-// major*10000 + minor*1000 + build.
-constexpr int version_warning_threshold = 41265;
-constexpr int version_4_1_0 = 41000;
-constexpr int preventive_cleaning_version = 36081;
-
-struct ProductInfo {
-    explicit ProductInfo(std::string name) : product_name(std::move(name)) {}
-
-    std::string install_dir;
-    std::string version_text;
-    int version = -1;
-    std::string user_email;
-    std::string product_name;
-    std::vector<std::wstring> uninstall_keys;
-};
 
 // Searches the Uninstall key for the product's entries and fills the record.
 // True when both the version text and the installation directory were found.
 bool find_product_info(ProductInfo& info);
-
-// "9.9.9", "9.9.99" or "9.9.999" to a version number; -1 for any other shape.
-int parse_product_version(const std::string& text);
 
 // The installation directory as the run uses it: ending with the product's
 // folder and a backslash, or the default folder under Program Files.

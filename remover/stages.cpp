@@ -1,5 +1,6 @@
 #include "remover/stages.h"
 
+#include "family/names.h"
 #include "installer_db/cleaner.h"
 #include "installer_db/packed_guid.h"
 #include "installer_db/records.h"
@@ -20,6 +21,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -31,7 +33,6 @@ namespace {
 
 const char separator[] = "==================================================";
 const char short_separator[] = "=================================================";
-const char sibling_tray[] = "zornaTray.exe";
 // How long the sibling's tray is given to close itself.
 const DWORD sibling_tray_quit_limit_ms = 15 * 1000;
 const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -56,19 +57,15 @@ std::wstring widened(const std::string& path)
 // found, and the family's names, computed once.
 struct run_context {
     run_context(ProductInfo& record, bool detected)
-        : info(record), version_detected(detected), profile(product_profile()), maker(maker_narrow()),
-          product(product_narrow()), sibling(sibling_narrow()), tools(tools_narrow()),
-          install_dir_wide(widened(record.install_dir))
+        : info(record), version_detected(detected), profile(product_profile()),
+          names(family::names_of(profile)), install_dir_wide(widened(record.install_dir))
     {
     }
 
     ProductInfo& info;
     const bool version_detected;
     const ProductProfile& profile;
-    const std::string maker;
-    const std::string product;
-    const std::string sibling;
-    const std::string tools;
+    const family::names names;
     const std::wstring install_dir_wide;
     // Set by the suite stage: the framework went, so its package goes too.
     bool suite_removed = false;
@@ -97,9 +94,9 @@ void heading(const wchar_t* format, const std::wstring& name)
     empty_line();
 }
 
-bool starts_with(const std::wstring& text, const wchar_t* head)
+bool starts_with(const std::wstring& text, const std::wstring& head)
 {
-    return text.compare(0, wcslen(head), head) == 0;
+    return text.compare(0, head.size(), head) == 0;
 }
 
 // Stages 6 and 7 are left out for a detected product of the default maker up
@@ -136,7 +133,7 @@ std::vector<std::wstring> product_codes_among(const std::vector<std::wstring>& n
 
 std::string sibling_tray_path(const run_context& run)
 {
-    return get_program_files_folder() + run.maker + "\\" + run.sibling + "\\" + sibling_tray;
+    return path_of(run.names.sibling.tray_path);
 }
 
 // A program the run starts works in its own folder, not in the run's current
@@ -151,20 +148,15 @@ std::string folder_of(const std::string& program)
 void stop_processes(run_context& run)
 {
     heading(L"**** Stop %s processes ****", run.profile.product_name);
-    deal_with_process("qelvaTray.exe");
-    deal_with_process("Chimebox.exe");
-    deal_with_process(launcher_program());
+    for (const std::string& program : run.names.product.programs)
+        deal_with_process(program);
     closing();
-}
-
-bool sibling_tray_running()
-{
-    return is_process_running(adjust_process_name(sibling_tray));
 }
 
 void stop_sibling_tray(run_context& run)
 {
-    if (!sibling_tray_running())
+    const std::string& sibling_tray = run.names.sibling.tray;
+    if (!is_process_running(adjust_process_name(sibling_tray)))
         return;
     heading(L"**** Stop %s Tray processes ****", run.profile.sibling_name);
     const std::string tray = sibling_tray_path(run);
@@ -180,20 +172,20 @@ void stop_sibling_tray(run_context& run)
 void remove_guard_autorun(run_context& run)
 {
     heading("**** Removing QELVAguard from autorun  ****");
-    remove_autorun(L"QELVAguard");
-    remove_autorun(L"pellamoreguard");
-    remove_autorun(run.profile.product_name + L"guard");
+    for (const std::wstring& value : run.names.product.guard_autoruns)
+        remove_autorun(value);
     closing();
 }
 
 void unregister_from_suite(run_context& run)
 {
-    sundrel31x_remover suite(run.profile.maker_folder, widened(suite_name()), widened(suite_service_name()),
-                             widened(suite_service_program()));
-    sibling_registered = suite.is_product_registered_in_sundrel_31x(L"ZORNA");
+    const family::suite_names& names = run.names.suite;
+    const std::wstring& product = run.names.product.product_key;
+    sundrel31x_remover suite(run.names.maker.name, names.name, names.service_name, names.service_program);
+    sibling_registered = suite.is_product_registered_in_sundrel_31x(run.names.sibling.product_key);
     if (run.info.user_email.empty())
-        run.info.user_email = suite.read_user_email_from_sundrel_31x(L"QELVA");
-    suite.unregister_product_from_sundrel_31x(L"QELVA");
+        run.info.user_email = suite.read_user_email_from_sundrel_31x(product);
+    suite.unregister_product_from_sundrel_31x(product);
     suite.remove_sundrel_31x();
     run.suite_removed = suite.framework_removed();
 }
@@ -221,7 +213,7 @@ void clean_sibling_installer_data(run_context& run)
                           run.profile.sibling_name.c_str());
         return;
     }
-    clean_installer_database(sibling_upgrade_code);
+    clean_installer_database(run.names.sibling.upgrade_code);
 }
 
 // The product's cached packages are named only in the registrations the
@@ -231,29 +223,29 @@ void remove_product_installer_data(run_context& run)
 {
     if (sibling_registered || installer_stages_skipped(run))
         return;
+    const std::wstring& upgrade_code = run.names.product.upgrade_code;
     std::map<std::wstring, std::set<std::wstring>> packages;
-    for (const std::wstring& product : products_of_upgrade_code(run.profile.product_id))
+    for (const std::wstring& product : products_of_upgrade_code(upgrade_code))
         packages[product] = cached_packages_of(product);
-    clean_installer_database(run.profile.product_id);
+    clean_installer_database(upgrade_code);
     for (const auto& [product, paths] : packages)
         if (!is_product_registered(product))
             for (const std::wstring& path : paths)
                 remove_cached_package(path);
-    remove_maker_uninstall_entry(run.profile.maker_folder, run.suite_removed);
+    remove_maker_uninstall_entry(run.names.maker.name, run.suite_removed);
 }
 
 void remove_shared_components(run_context& run)
 {
     if (!sibling_registered || installer_stages_skipped(run))
         return;
-    for (const std::wstring& key_path : {run.install_dir_wide, std::wstring(L"upd-qelva.png"),
-                                         std::wstring(L"qelva.xml"), std::wstring(L"uninstall\\pellamore"),
-                                         std::wstring(L"QELVA\\OppositeProductForTranslations"),
-                                         std::wstring(L"Kessavane\\Pellamore")})
+    const family::product_names& product = run.names.product;
+    remove_components_by_key_path(run.install_dir_wide);
+    for (const std::wstring& key_path : product.shared_component_texts)
         remove_components_by_key_path(key_path);
-    remove_product_component(run.profile.product_id, L"17E4A1C502B3D4F6A8C9E0F1B2D3C4A5");
-    remove_product_component(run.profile.product_id, L"2B7C9D0E4F6A8B1C3D5E7F9A0B2C4D6E");
-    remove_product_feature(run.profile.product_id, L"QLV");
+    for (const std::wstring& component : product.component_codes)
+        remove_product_component(product.upgrade_code, component);
+    remove_product_feature(product.upgrade_code, product.feature);
     empty_line();
 }
 
@@ -266,7 +258,7 @@ void remove_shared_dll_counters(run_context& run)
 void remove_common_tray_stage(run_context& run)
 {
     heading(L"**** Remove %sTray ****", run.profile.maker_folder);
-    CommonTrayRemover(run.profile.maker_folder, run.profile.maker_folder + L"Tray.exe").remove_common_tray();
+    CommonTrayRemover(run.names.maker.name, run.names.tray.program).remove_common_tray();
     closing();
 }
 
@@ -274,7 +266,7 @@ void stop_engine_services(run_context& run)
 {
     heading("**** Stop Scancore services ****");
     // The sibling keeps the engine: its services are only stopped.
-    stop_and_delete_services(run.info, L"QELVA", !sibling_registered);
+    stop_and_delete_services(run.info, run.names.product.product_key, !sibling_registered);
     closing();
 }
 
@@ -282,18 +274,18 @@ void remove_app_data(run_context& run)
 {
     heading(L"**** Removing %s Specific AppData folders ****", run.profile.product_name);
     try {
-        const std::string app_data = get_app_data_folder();
-        const std::string common = get_common_app_data_folder();
-        remove_folder(app_data + run.maker + "\\QELVA");
-        remove_folder(app_data + run.maker + "\\" + run.product);
-        remove_folder(app_data + run.product);
-        remove_folder(common + run.product);
-        remove_folder(common + run.maker + "\\QLVInstallationCache");
-        remove_folder(common + run.maker + "\\QLVInstallCache");
-        remove_folder(common + run.maker + "\\" + run.product);
-        remove_installation_caches(run.product + ".*");
+        // Every folder is named before the first goes: a shell folder
+        // without an answer ends the list before it begins.
+        const family::product_names& product = run.names.product;
+        std::vector<std::string> folders;
+        for (const family::place& folder : product.data_folders)
+            folders.push_back(path_of(folder));
+        const std::string shared_cache = path_of(product.shared_installation_cache);
+        for (const std::string& folder : folders)
+            remove_folder(folder);
+        remove_installation_caches(product.installation_cache_pattern);
         if (!sibling_registered)
-            remove_folder(common + run.maker + "\\InstallCache");
+            remove_folder(shared_cache);
     } catch (...) {
         // The list ends here; the stages after it still run.
     }
@@ -320,15 +312,16 @@ void clean_software_registry(run_context& run)
     heading("**** Cleaning SOFTWARE registry ****");
     clean_software_keys();
     remove_uninstall_entries(run.info.uninstall_keys);
-    remove_context_menu(run.profile.product_name);
+    remove_context_menu(run.names.product.name);
     closing();
 }
 
 void remove_shortcuts(run_context& run)
 {
     heading(L"**** Removing %s shortcuts ****", run.profile.product_name);
-    remove_start_menu_shortcuts(run.maker, run.product, run.tools);
-    remove_desktop_shortcuts(run.product);
+    const family::product_names& product = run.names.product;
+    remove_start_menu_shortcuts(product.shortcut_group, product.shortcut, product.tools_shortcut);
+    remove_desktop_shortcuts(product.shortcut);
     closing();
 }
 
@@ -346,23 +339,22 @@ std::string install_parent(const std::string& install_dir)
 void clean_program_files(run_context& run)
 {
     heading("**** Cleaning Program Files folder ****");
-    const std::string program_files = get_program_files_folder();
-    const std::string tools_folder = program_files + run.maker + "\\" + run.tools + "\\";
+    const family::product_names& product = run.names.product;
+    const std::string tools_folder = path_of(product.tools_folder);
     remove_folder(run.info.install_dir);
 
-    const std::wstring picture = tessel::unicode::to_wide(program_files, CP_ACP) + run.profile.maker_folder + L"\\" +
-                                 run.profile.tools_folder + L"\\" + run.profile.product_name + L"\\Folder.jpg";
+    const std::wstring picture = wide_path_of(product.tools_picture);
     SetFileAttributesW(picture.c_str(), FILE_ATTRIBUTE_NORMAL);
-    delete_file(tools_folder + run.product + "\\Folder.jpg");
+    delete_file(path_of(product.tools_picture));
     remove_counters(picture);
 
-    remove_folder(tools_folder + run.product + "\\");
+    remove_folder(path_of(product.tools_product_folder));
     remove_empty_folder(tools_folder);
     remove_install_folder_chain(install_parent(run.info.install_dir));
-    remove_empty_folder(program_files + run.maker + "\\");
+    remove_empty_folder(path_of(run.names.maker.program_folder));
     remove_installshield_folders(product_codes_among(run.info.uninstall_keys));
-    remove_empty_folder(get_app_data_folder() + run.maker);
-    remove_empty_folder(get_common_app_data_folder() + run.maker);
+    remove_empty_folder(path_of(run.names.maker.app_data_folder));
+    remove_empty_folder(path_of(run.names.maker.common_data_folder));
     closing();
 }
 
@@ -379,7 +371,7 @@ void restart_sibling_tray(run_context& run)
 void clean_virtual_store(run_context& run)
 {
     heading("**** Removing files from Virtual Store ****");
-    tessel::log::info("Number of removed files: %d", rmove_virtual_store(run.maker));
+    tessel::log::info("Number of removed files: %d", rmove_virtual_store(run.names.maker.virtual_store));
     empty_line();
     closing();
 }
@@ -447,23 +439,32 @@ void remove_maker_uninstall_entry(const std::wstring& maker_name, bool suite_rem
 
 void clean_software_keys()
 {
-    const std::wstring& maker = product_profile().maker_folder;
+    const family::product_names product = family::names_of(product_profile()).product;
+    const auto is_products = [&product](const std::wstring& lower) {
+        return std::any_of(product.software_key_prefixes.begin(), product.software_key_prefixes.end(),
+                           [&lower](const std::wstring& prefix) { return starts_with(lower, prefix); });
+    };
     try {
         const tessel::registry2::key software = tessel::registry2::key(HKEY_LOCAL_MACHINE).open(L"Software", false);
         for (const std::wstring& name : software.subkey_names()) {
-            const std::wstring lower = tessel::lower_ascii(name);
-            if (starts_with(lower, L"pellamore") || starts_with(lower, L"stageserver"))
+            if (is_products(tessel::lower_ascii(name)))
                 remove_regkey(HKEY_LOCAL_MACHINE, L"Software", name, true);
         }
     } catch (const std::exception&) {
         // No listing of the machine's software: the named keys below still go.
     }
-    remove_regkey(HKEY_CURRENT_USER, L"Software\\" + maker, L"QELVA", true);
-    remove_regkey(HKEY_CURRENT_USER, L"Software\\Common Sundrel Suite", L"QELVA", true);
-    remove_regkey(HKEY_LOCAL_MACHINE, L"Software\\" + maker, L"QELVA", true);
+    for (const family::key& key : product.keys)
+        remove_regkey(key.root, key.parent, key.name, true);
     // Only when nothing else is left below them.
-    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", maker, false);
-    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", L"Common Sundrel Suite", false);
+    for (const family::key& key : product.parent_keys)
+        remove_regkey(key.root, key.parent, key.name, false);
+}
+
+bool run_suite_stage(ProductInfo& info)
+{
+    run_context run(info, true);
+    deal_with_suite(run);
+    return run.suite_removed;
 }
 
 void run_cleaning_stages(ProductInfo& info, bool version_detected)

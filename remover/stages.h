@@ -1,7 +1,7 @@
 // The cleaning stages, run in a fixed order between start-up and completion.
 #pragma once
 
-#include "remover/product.h"
+#include "family/product.h"
 
 #include <string>
 
@@ -13,6 +13,11 @@ extern bool sibling_registered;
 // Every stage is attempted, in order; an error escaping one is logged with the
 // stage's name and the next one runs.
 void run_cleaning_stages(ProductInfo& info, bool version_detected);
+
+// The suite stage alone, as the sequence runs it, heading, guard and closing
+// included: decides sibling_registered, fills the record's e-mail when it is
+// still empty, and answers whether the suite framework went.
+bool run_suite_stage(ProductInfo& info);
 
 // The product's and the suite's keys under SOFTWARE, of the machine and the
 // current user.

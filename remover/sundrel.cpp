@@ -2,7 +2,6 @@
 
 #include "installer_db/records.h"
 #include "remover/harrowlink.h"
-#include "remover/product.h"
 #include "tessel/log/log.h"
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
@@ -94,7 +93,8 @@ sundrel31x_remover::sundrel31x_remover(std::wstring maker, std::wstring suite_na
     // files the removal deletes.
     if (maker_.empty())
         throw tessel::exception_w(L"No maker folder: the suite folder cannot be told from Program Files");
-    suite_folder_ = widened(get_program_files_folder()) + maker_ + L"\\";
+    suite_ = family::suite_of(maker_, suite_name_, service_name_, service_program_);
+    suite_folder_ = wide_path_of(suite_.folder);
 }
 
 sundrel31x_remover::~sundrel31x_remover()
@@ -170,7 +170,7 @@ std::string sundrel31x_remover::read_user_email_from_sundrel_31x(std::wstring pr
 {
     tessel::log::info("Try to read user e-mail from Sundrel 3.1.x");
     try {
-        const std::wstring path = get_product_common_data_folder(product_key) + L"suite.cfg";
+        const std::wstring path = get_product_common_data_folder(product_key) + suite_.configuration;
         const SuiteConfiguration configuration(suite_folder_, path);
         const std::wstring site = configuration.read(harrowlink::get_user_site);
         const std::wstring name = configuration.read(harrowlink::get_user_name);
@@ -206,20 +206,6 @@ void sundrel31x_remover::unregister_product_from_sundrel_31x(std::wstring produc
     tessel::log::info(L"");
 }
 
-namespace {
-
-bool is_default(const std::wstring& maker)
-{
-    return maker == default_product_profile().maker_folder;
-}
-
-std::wstring launcher_base_name(const std::wstring& maker)
-{
-    return is_default(maker) ? L"DrummetLauncher" : maker + L"Launcher";
-}
-
-} // namespace
-
 void sundrel31x_remover::remove_sundrel_31x()
 {
     if (count_products() <= 1) {
@@ -236,7 +222,7 @@ void sundrel31x_remover::remove_sundrel_31x()
             for (const std::string& name : list_files(suite_folder, "*"))
                 if (plain_name_or_logged(name))
                     delete_file(suite_folder + name);
-            remove_folder(suite_folder + "Languages");
+            remove_folder(suite_folder + narrowed(suite_.languages));
             remove_empty_folder(suite_folder);
             tessel::log::info("Sundrel 3.1.x INSTALLDIR was removed");
         } catch (...) {
@@ -246,9 +232,12 @@ void sundrel31x_remover::remove_sundrel_31x()
         tessel::log::info("");
         try {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Data ****");
-            const std::string maker_data = get_common_app_data_folder() + narrowed(maker_);
-            remove_folder(maker_data + "\\" + narrowed(suite_name_));
-            remove_folder(maker_data + "\\Ribbonet");
+            std::vector<std::string> folders;
+            for (const family::place& folder : suite_.data_folders)
+                folders.push_back(path_of(folder));
+            const std::string maker_data = path_of(suite_.maker_data_folder);
+            for (const std::string& folder : folders)
+                remove_folder(folder);
             remove_empty_folder(maker_data);
         } catch (...) {
             tessel::log::error("some exception occured while removing sundrel_31x data");
@@ -257,18 +246,16 @@ void sundrel31x_remover::remove_sundrel_31x()
         tessel::log::info("");
         try {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Registry Component ****");
-            const std::vector<std::wstring> key_paths = {
-                launcher_base_name(maker_) + L".exe", service_program_,        maker_ + L"\\qzhtml.dll",
-                maker_ + L"\\Tracegather.exe",        maker_ + L"\\Hostmark.exe", maker_ + L"\\HostmarkGateway.dll"};
-            for (const std::wstring& key_path : key_paths)
+            for (const std::wstring& key_path : suite_.component_key_paths)
                 remove_components_by_key_path(key_path);
         } catch (...) {
             tessel::log::error("some exception occured while removing sundrel_31x registry components");
         }
 
-        const std::wstring maker_key = L"SOFTWARE\\" + maker_;
+        const family::key& identity = suite_.identity;
+        const std::wstring& maker_key = identity.parent;
         try {
-            remove_regkey(HKEY_LOCAL_MACHINE, maker_key, L"Hostmark", true);
+            remove_regkey(identity.root, maker_key, identity.name, true);
             tessel::log::info(L"");
             tessel::log::info(L"Removed regkey HKEY_LOCAL_MACHINE\\%ls\\Hostmark", maker_key.c_str());
             tessel::log::info(L"");
@@ -290,21 +277,18 @@ void sundrel31x_remover::fix_sundrel_shared_dll_counters()
     try {
         int count = count_products();
         if (count >= 1) {
-            if (is_product_registered_in_sundrel_31x(L"SUNDREL"))
+            if (is_product_registered_in_sundrel_31x(suite_.product_key))
                 --count;
             // The removed product still listed beside the sibling: it no
             // longer needs the suite.
-            if (is_product_registered_in_sundrel_31x(L"ZORNA") && is_product_registered_in_sundrel_31x(L"QELVA"))
+            if (is_product_registered_in_sundrel_31x(family::sibling_names().product_key) &&
+                is_product_registered_in_sundrel_31x(family::product_names().product_key))
                 --count;
         }
         tessel::log::info("");
         tessel::log::info("Fixing Sundrel counters in SharedDLLs");
         tessel::log::info("Number of products with Sundrel according to configurations files: %d", count);
-        const std::wstring service_base = service_program_.substr(0, service_program_.rfind(L'.'));
-        const std::vector<std::wstring> patterns = {
-            maker_ + L"\\" + launcher_base_name(maker_), maker_ + L"\\" + service_base, maker_ + L"\\Tracegather",
-            maker_ + L"\\qzhtml",                        maker_ + L"\\Hostmark.exe",    maker_ + L"\\HostmarkGateway"};
-        for (const std::wstring& pattern : patterns)
+        for (const std::wstring& pattern : suite_.counter_patterns)
             set_shared_dll_counters(pattern, count);
     } catch (const harrowlink_unavailable&) {
         throw;

@@ -3,8 +3,8 @@
 // configuration, unregistration, and removal of the framework itself once no
 // other product uses it.
 //
-// The framework client library Harrowlink.dll belongs to the suite and is
-// bound at the first call that needs it: taken from the tray folder or the
+// The framework client library belongs to the suite and is bound at the
+// first call that needs it: taken from the tray folder or the
 // suite folder, never from anywhere else, and loaded from a private copy in a
 // folder of the run's own under the temporary folder, so the suite's own
 // files can still be deleted while it is loaded. A library or entry that
@@ -13,6 +13,7 @@
 // the suite's answer nothing may be decided.
 #pragma once
 
+#include "family/names.h"
 #include "tessel/exception.h"
 
 #include <string>
@@ -54,9 +55,9 @@ public:
 
 protected:
     std::wstring maker_;
-    std::wstring suite_name_;       // "Suite" or maker + " Suite"
+    std::wstring suite_name_;       // the suite's data folder under the maker's
     std::wstring service_name_;     // display name of the suite's service
-    std::wstring service_program_;  // "DrummetSuiteService.exe" or "SuiteService.exe"
+    std::wstring service_program_;  // file name of its program
     std::wstring suite_folder_;     // Program Files + maker + "\"; set by the derived class
 };
 
@@ -88,10 +89,11 @@ public:
     bool framework_removed() const { return framework_removed_; }
 
 private:
+    family::suite_names suite_;     // the family's table for these names
     bool framework_removed_ = false;
 };
 
-// Frees Harrowlink.dll once if it is loaded, and deletes the private copy if
+// Frees the framework client library once if it is loaded, and deletes the private copy if
 // one was loaded. For the end of the suite stage, after the remover is gone;
 // a remover's destruction does the same, so a second call does nothing.
 void free_harrowlink();

@@ -1,8 +1,10 @@
 #include "toolbox/environment.h"
 
+#include "family/names.h"
 #include "tessel/exception.h"
 #include "tessel/format.h"
 #include "tessel/log/log.h"
+#include "tessel/unicode/unicode.h"
 
 #include <shlobj.h>
 #include "tessel/unique_any.h"
@@ -169,6 +171,16 @@ std::string get_common_desktop_folder() { return get_shell_folder(CSIDL_COMMON_D
 std::string get_common_programs_folder() { return get_shell_folder(CSIDL_COMMON_PROGRAMS); }
 std::string get_programs_folder() { return get_shell_folder(CSIDL_PROGRAMS); }
 std::string get_program_files_folder() { return get_shell_folder(CSIDL_PROGRAM_FILES); }
+
+std::string path_of(const family::place& place)
+{
+    return get_shell_folder(place.shell_folder) + to_narrow_name(place.path);
+}
+
+std::wstring wide_path_of(const family::place& place)
+{
+    return tessel::unicode::to_wide(get_shell_folder(place.shell_folder), CP_ACP) + place.path;
+}
 
 std::string get_own_program_folder()
 {

@@ -7,6 +7,10 @@
 #include <windows.h>
 #include <string>
 
+namespace family {
+struct place;
+}
+
 std::string get_os_description();
 bool is_before_windows_2000();
 bool is_xp_or_server_2003();
@@ -40,6 +44,12 @@ std::string get_common_desktop_folder();
 std::string get_common_programs_folder();
 std::string get_programs_folder();
 std::string get_program_files_folder();
+
+// A place of the family's table (family/names.h): its shell folder followed
+// by its path, narrow (the ANSI code page) or wide. They raise as the shell
+// folders do.
+std::string path_of(const family::place& place);
+std::wstring wide_path_of(const family::place& place);
 
 // The folder of the running program's own file ("C:\Support\Remover\");
 // empty when the system has no answer.

@@ -1,6 +1,7 @@
 #include "toolbox/registry_cleaning.h"
 
 #include "toolbox/environment.h"
+#include "family/names.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 
@@ -12,7 +13,7 @@ const wchar_t run_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t uninstall_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The one autorun value that lives in the current user's Run key.
-const wchar_t current_user_autorun[] = L"Lintorra";
+const std::wstring current_user_autorun = family::sibling_names().third_product_autorun;
 
 } // namespace
 

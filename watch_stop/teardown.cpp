@@ -1,5 +1,6 @@
 #include "watch_stop/teardown.h"
 
+#include "family/names.h"
 #include "tessel/exception.h"
 #include "tessel/log/log.h"
 #include "tessel/system_error_text.h"
@@ -24,11 +25,9 @@ namespace {
 
 using namespace product_library;
 
-const char* const scanning_service_exe = "ScrScanningService.exe";
-const char* const watch_service_exe = "ScrWatchService.exe";
-const char* const scanning_service_name = "Scancore Scanning Service";
-const char* const watch_service_name = "AV Watch Service";
-const char* const engine_subfolder = "Common Sundrel Suite\\Scancore\\";
+const family::engine_names engine;
+const std::string& scanning_service_exe = engine.scanning.program;
+const std::string& watch_service_exe = engine.watch.program;
 
 // How long the stage waits, at most, for each thing it waits for.
 const DWORD stop_limit_ms = 15 * 1000;       // a service's program to end once asked to stop
@@ -38,10 +37,10 @@ const DWORD restart_limit_ms = 2000;         // both services to run again
 
 std::string engine_folder()
 {
-    return get_common_program_files_folder() + engine_subfolder;
+    return path_of(engine.folder);
 }
 
-bool is_running(const char* exe)
+bool is_running(const std::string& exe)
 {
     return is_process_running(adjust_process_name(exe));
 }
@@ -56,13 +55,13 @@ bool scanning_service_runs()
     return is_running(scanning_service_exe);
 }
 
-void terminate(const char* exe)
+void terminate(const std::string& exe)
 {
     terminate_processes(adjust_process_name(exe), false);
 }
 
 // Up to 15 seconds; true once the program has gone.
-bool wait_until_gone(const char* exe)
+bool wait_until_gone(const std::string& exe)
 {
     return wait_until_ended(exe, stop_limit_ms);
 }
@@ -75,15 +74,15 @@ bool neither_service_runs()
 // Runs the service program's " /u", then waits until the service has left the
 // service control manager (or is marked to leave when it stops) and its
 // program has ended: its files are deleted later in the run.
-void uninstall_service(const std::string& folder, const char* exe, const char* service_name)
+void uninstall_service(const std::string& folder, const family::service& service)
 {
-    run_and_wait(folder, exe, "/u");
-    wait_until([&] { return is_service_deleted(service_name) && !is_running(exe); }, uninstall_limit_ms);
+    run_and_wait(folder, service.program, "/u");
+    wait_until([&] { return is_service_deleted(service.name) && !is_running(service.program); }, uninstall_limit_ms);
 }
 
 // The last look at a service's program, logged with one of the two texts; a
 // look that fails counts as still up.
-bool report_gone(const char* exe, const char* gone_text, const char* up_text)
+bool report_gone(const std::string& exe, const char* gone_text, const char* up_text)
 {
     bool gone = false;
     try {
@@ -132,13 +131,13 @@ void stop_through_product_library(const ProductInfo& info, const std::wstring& a
 
 // Quietus runs from the remover's own folder, where the two builds are
 // shipped beside it, and in that folder; it is never looked for elsewhere.
-void launch(const char* program)
+void launch(const std::string& program)
 {
-    tessel::log::info("launch %s", program);
+    tessel::log::info("launch %s", program.c_str());
     const std::string folder = get_own_program_folder();
     if (is_full_path(folder) && GetFileAttributesA((folder + program).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        tessel::log::info("%s is not in the remover's folder %s: it is not started from anywhere else", program,
-                          folder.c_str());
+        tessel::log::info("%s is not in the remover's folder %s: it is not started from anywhere else",
+                          program.c_str(), folder.c_str());
         return;
     }
     run_and_wait(folder, program, "");
@@ -153,10 +152,10 @@ void stop_watch_service_by_version(const ProductInfo& info, const std::wstring& 
         av::stop_av_watch_service(30);
         break;
     case watch_stop_way::quietus_2_1_5:
-        launch("Quietus_2.1.5-2.1.9.exe");
+        launch(engine.stopper_2_1_5);
         break;
     case watch_stop_way::quietus_2_1_1:
-        launch("Quietus_2.1.1-2.1.4.exe");
+        launch(engine.stopper_2_1_1);
         break;
     case watch_stop_way::product_library:
     case watch_stop_way::legacy:  // not chosen here: the caller takes the legacy stop itself
@@ -283,12 +282,12 @@ void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbre
         if (!uninstall)
             return;
         tessel::log::info("Uninstalling Scancore Scan service");
-        uninstall_service(folder, scanning_service_exe, scanning_service_name);
+        uninstall_service(folder, engine.scanning);
         tessel::log::info("Uninstalling Scancore Watch service");
-        uninstall_service(folder, watch_service_exe, watch_service_name);
+        uninstall_service(folder, engine.watch);
         if (!stopped) {
-            remove_service(scanning_service_name, scanning_service_exe, true);
-            remove_service(watch_service_name, watch_service_exe, true);
+            remove_service(engine.scanning.name, engine.scanning.program, true);
+            remove_service(engine.watch.name, engine.watch.program, true);
         }
         tessel::log::info("Done removing Scancore services");
     } catch (...) {
@@ -338,7 +337,7 @@ bool stop_services_legacy(const std::string& folder)
         stop_watch_service_legacy();
     if (scanning_service_runs()) {
         tessel::log::info("stopping AV Scanning Service");
-        run_and_wait(folder, "ScrScanningService.exe", "/p");
+        run_and_wait(folder, scanning_service_exe, "/p");
         wait_until(neither_service_runs, legacy_settle_limit_ms);
         if (watch_service_runs() || scanning_service_runs()) {
             tessel::log::info("Attempting to kill both services");
@@ -365,7 +364,7 @@ void stop_watch_service_legacy()
     tessel::log::info("stopping AV Watch Service 1.5.33");
     std::string path;
     try {
-        path = get_common_program_files_folder() + engine_subfolder + "Scancore.dll";
+        path = path_of(engine.folder) + to_narrow_name(engine.library);
     } catch (const std::exception&) {
         tessel::log::info("failed to get CSIDL_PROGRAM_FILES_COMMON, exiting");
         return;
@@ -404,18 +403,22 @@ void kill_engine()
     // setup is one: it reads and deletes what the information file installed
     // where that setup put it (the drivers folder and the registry view that a
     // 32-bit program sees under WOW64).
-    if (GetFileAttributesA((folder + "scrfsfilter.inf").c_str()) != INVALID_FILE_ATTRIBUTES)
+    const std::string information_file = folder + engine.driver_information_file;
+    if (GetFileAttributesA(information_file.c_str()) != INVALID_FILE_ATTRIBUTES)
         run_and_wait(get_system_folder(), "rundll32.exe",
-                     "setupapi,InstallHinfSection DefaultUninstall 132 " + folder + "scrfsfilter.inf");
-    const std::string common_app_data = get_common_app_data_folder();
-    const std::string common_files = get_common_program_files_folder();
-    remove_folder(common_app_data + engine_subfolder);
-    remove_empty_folder(common_app_data + "Common Sundrel Suite");
+                     "setupapi,InstallHinfSection DefaultUninstall 132 " + information_file);
+    // Every folder is named before the first goes: a shell folder without an
+    // answer ends the removal before it begins.
+    const std::string data_folder = path_of(engine.data_folder);
+    const std::string shared_data_folder = path_of(engine.shared_data_folder);
+    const std::string shared_program_folder = path_of(engine.shared_program_folder);
+    remove_folder(data_folder);
+    remove_empty_folder(shared_data_folder);
     remove_folder(folder);
-    remove_empty_folder(common_files + "Common Sundrel Suite");
-    remove_folder(common_app_data + "clp");
-    remove_folder(get_app_data_folder() + "clp");
-    set_shared_dll_counters(tessel::unicode::to_wide(common_files + "Common Sundrel Suite", CP_ACP), 0);
-    remove_regkey(HKEY_LOCAL_MACHINE, L"Software\\Common Sundrel Suite", L"Scancore", true);
-    remove_regkey(HKEY_LOCAL_MACHINE, L"Software", L"AntimalwareSolution", true);
+    remove_empty_folder(shared_program_folder);
+    for (const family::place& cache : engine.caches)
+        remove_folder(path_of(cache));
+    set_shared_dll_counters(wide_path_of(engine.shared_program_folder), 0);
+    for (const family::key& key : engine.keys)
+        remove_regkey(key.root, key.parent, key.name, true);
 }

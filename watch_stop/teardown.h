@@ -3,12 +3,12 @@
 // them, restarting them for a sibling product that keeps the engine, and
 // removing the engine's driver, folders and registry traces.
 //
-// The engine lives in the common program files folder under
-// "Common Sundrel Suite\Scancore\"; its version is the file version of
-// ScrScanningService.exe there.
+// The engine's folder, services, driver and keys are those of the family's
+// table (family/names.h); its version is the file version of the scanning
+// service's program in its folder.
 #pragma once
 
-#include "remover/product.h"
+#include "family/product.h"
 
 #include <string>
 
@@ -23,16 +23,16 @@ bool is_engine_version_above(unsigned major, unsigned minor, unsigned build);
 enum class watch_stop_way {
     legacy,            // before 1.5.34: through the engine library's oldest table
     product_library,   // 1.5.34 to 1.5.90: the product library's " /quietus" command
-    quietus_2_1_1,     // 1.5.91 to 2.1.4: "Quietus_2.1.1-2.1.4.exe"
-    quietus_2_1_5,     // 2.1.5 to 2.1.9: "Quietus_2.1.5-2.1.9.exe"
+    quietus_2_1_1,     // 1.5.91 to 2.1.4: Quietus's build for them
+    quietus_2_1_5,     // 2.1.5 to 2.1.9: Quietus's build for them
     in_process         // 2.1.10 and later, or an unreadable version: the stopper, 30 s
 };
 watch_stop_way watch_stop_way_for(bool readable, unsigned major, unsigned minor, unsigned build);
 
 // Stops both services (the watch service by the way its version needs) and,
 // with uninstall, uninstalls them and, if they did not stop, removes them
-// through the service manager. abbreviation is the product's ("QELVA"). Never
-// raises.
+// through the service manager. abbreviation is the product's short name, which
+// names its library. Never raises.
 void stop_and_delete_services(const ProductInfo& info, const std::wstring& abbreviation, bool uninstall);
 
 // True when the watch service is not running at the end. Never raises.

@@ -1,5 +1,5 @@
-// The product profile's defaults, version parsing, the installation folder
-// fix-up and the search of real Uninstall entries in the 32-bit view.
+// The installation folder fix-up and the search of real Uninstall entries in
+// the 32-bit view (the profile and version parsing: family/tests).
 #include "remover/product.h"
 #include "log_capture.h"
 #include "uninstall_entry.h"
@@ -30,33 +30,6 @@ private:
 };
 
 } // namespace
-
-TEST(product_profile, defaults_when_the_image_has_no_string_table)
-{
-    load_product_profile(); // this test program carries no strings 2001 to 2005
-    const ProductProfile& p = product_profile();
-    EXPECT_EQ(L"Drummets", p.maker_folder);
-    EXPECT_EQ(L"Pellamore", p.product_name);
-    EXPECT_EQ(L"{5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}", p.product_id);
-    EXPECT_EQ(L"Ostravel", p.sibling_name);
-    EXPECT_EQ(L"Kessavane", p.tools_folder);
-    EXPECT_TRUE(is_default_maker());
-    EXPECT_EQ("DrummetLauncher.exe", launcher_program());
-    EXPECT_EQ("Suite", suite_name());
-    EXPECT_EQ("Suite Service", suite_service_name());
-    EXPECT_EQ("DrummetSuiteService.exe", suite_service_program());
-    EXPECT_EQ(L"Pellamore force remover", administrator_test_title());
-}
-
-TEST(parse_product_version, accepts_three_shapes_only)
-{
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"4.1.265", 41265}, {"4.1.50", 41050}, {"4.1.5", 41005}, {"3.6.81", 36081}, {"4.1.2", 41002},
-        {"4.1.26", 41026},  {"4.10.2", -1},    {"41.1.2", -1},   {"4.1", -1},       {"4.1.", -1},
-        {"4.1.2650", -1},   {"", -1},          {"4-1-2", -1}};
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(expected, parse_product_version(text)) << "'" << text << "'";
-}
 
 TEST(fixed_install_dir, ends_with_the_product_folder_once)
 {

@@ -2,7 +2,7 @@
 // manager: services installed and started by their own " /s".
 #pragma once
 
-#include "remover/product.h"
+#include "family/product.h"
 #include "log_capture.h"
 
 #include <gtest/gtest.h>
