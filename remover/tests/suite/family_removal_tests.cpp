@@ -69,7 +69,7 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
         EXPECT_FALSE(outcome.sibling_registered);
         EXPECT_EQ("", outcome.email);
         EXPECT_TRUE(outcome.framework_removed);
-        EXPECT_TRUE(in_order(texts, {"Check if ZORNA is registered in Sundrel 3.1.x",
+        EXPECT_TRUE(in_order(texts, {stage_heading[0], "Check if ZORNA is registered in Sundrel 3.1.x",
                                      "Try to read user e-mail from Sundrel 3.1.x", "", "Unregister QELVA from Sundrel 3.1.x",
                                      "", "Count products registered in Sundrel 3.1.x", "   number of products = 1", "",
                                      "**** Let's remove Sundrel 3.1.x Code ****",
@@ -79,7 +79,8 @@ TEST_F(family_removal, suite_then_tray_leave_nothing_of_the_family_and_everythin
                                      "**** Let's remove Sundrel 3.1.x Data ****", "",
                                      "**** Let's remove Sundrel 3.1.x Registry Component ****", "",
                                      "Removed regkey HKEY_LOCAL_MACHINE\\SOFTWARE\\Drummets\\Hostmark", "",
-                                     "Number of products with Sundrel according to configurations files: 0"}));
+                                     "Number of products with Sundrel according to configurations files: 0",
+                                     stage_closing[0]}));
         for (const std::string& text : texts)
             EXPECT_EQ(std::string::npos, text.find("FAILED")) << text;
     }

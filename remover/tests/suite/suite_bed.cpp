@@ -1,7 +1,7 @@
 #include "suite_bed.h"
 
 #include "installer_db/packed_guid.h"
-#include "remover/sundrel.h"
+#include "remover/stages.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unique_any.h"
@@ -256,21 +256,19 @@ void print_log(const char* title, const std::vector<std::string>& texts)
 }
 
 const char guard_line[] = "Unregistering in Sundrel caused problems with the remover...";
+const std::vector<std::string> stage_heading = {"**** Deal with Sundrel 3.1.x ****", ""};
+const std::vector<std::string> stage_closing = {"==================================================", ""};
 
-stage_outcome run_suite_stage()
+stage_outcome run_suite_stage(const std::string& known_email)
 {
+    // As at the start of a run: nothing decided yet.
+    sibling_registered = false;
+    ProductInfo info("Pellamore");
+    info.user_email = known_email;
     stage_outcome outcome;
-    try {
-        sundrel31x_remover remover(L"Drummets", L"Suite", L"Suite Service", L"DrummetSuiteService.exe");
-        outcome.sibling_registered = remover.is_product_registered_in_sundrel_31x(L"ZORNA");
-        outcome.email = remover.read_user_email_from_sundrel_31x(L"QELVA");
-        remover.unregister_product_from_sundrel_31x(L"QELVA");
-        remover.remove_sundrel_31x();
-        outcome.framework_removed = remover.framework_removed();
-        free_harrowlink();
-    } catch (...) {
-        tessel::log::info("%s", guard_line);
-    }
+    outcome.framework_removed = ::run_suite_stage(info);
+    outcome.sibling_registered = sibling_registered;
+    outcome.email = info.user_email;
     return outcome;
 }
 

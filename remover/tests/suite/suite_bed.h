@@ -65,16 +65,20 @@ bool has(const std::vector<std::string>& texts, const std::string& text);
 std::string narrow(const std::wstring& text);
 void print_log(const char* title, const std::vector<std::string>& texts);
 
-// The suite stage as the stage sequence runs it for the default maker, inside
-// its guard, which writes guard_line; the library is freed at the end of the
-// guarded block (an error skips that: the remover's destruction frees it).
+// The suite stage of the stage sequence itself, for the default maker and a
+// product whose record knows known_email already (none by default): its
+// heading, its guard, which writes guard_line, and its closing; the library
+// is freed at the end of the guarded block (an error skips that: the
+// remover's destruction frees it).
 extern const char guard_line[];
+extern const std::vector<std::string> stage_heading;
+extern const std::vector<std::string> stage_closing;
 struct stage_outcome {
     bool sibling_registered = false;
-    std::string email;
+    std::string email;  // the record's after the stage
     bool framework_removed = false;
 };
-stage_outcome run_suite_stage();
+stage_outcome run_suite_stage(const std::string& known_email = std::string());
 
 // The common tray's files laid by hand: the program and qzhtml.dll (when
 // asked) in the tray folder, the configuration files given, its registry key

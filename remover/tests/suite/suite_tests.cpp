@@ -1,7 +1,7 @@
-// The suite stage against the test bed's framework library and suite service
-// program, laid by hand: the decision cases, where the library is found and
-// what its absence does, the e-mail, unregistration, and the service program's
-// answers to "/stop" and "/uninstall".
+// The suite stage (the stage sequence's own) against the test bed's framework
+// library and suite service program, laid by hand: the decision cases, where
+// the library is found and what its absence does, the e-mail, unregistration,
+// and the service program's answers to "/stop" and "/uninstall".
 #include "suite_bed.h"
 #include "run_support.h"
 
@@ -81,7 +81,9 @@ TEST_F(suite_stage, three_products_keep_the_framework_and_set_its_counters_to_on
     EXPECT_TRUE(outcome.sibling_registered);
     EXPECT_EQ("john@example.com", outcome.email);
     EXPECT_FALSE(outcome.framework_removed);
-    const lines expected = {"Check if ZORNA is registered in Sundrel 3.1.x",
+    const lines expected = {stage_heading[0],
+                            stage_heading[1],
+                            "Check if ZORNA is registered in Sundrel 3.1.x",
                             "Try to read user e-mail from Sundrel 3.1.x",
                             "Email set to john@example.com from suite config of SunDrel version 3.1.x",
                             "Unregister QELVA from Sundrel 3.1.x",
@@ -101,6 +103,7 @@ TEST_F(suite_stage, three_products_keep_the_framework_and_set_its_counters_to_on
     const lines texts = log.texts();
     ASSERT_GE(texts.size(), expected.size());
     EXPECT_EQ(expected, lines(texts.begin(), texts.begin() + expected.size()));
+    EXPECT_EQ(stage_closing, lines(texts.end() - 2, texts.end()));
     EXPECT_FALSE(has(texts, "**** Let's remove Sundrel 3.1.x Code ****"));
 
     EXPECT_EQ("[Products]\r\nSUNDREL=Sundrel Suite\r\nZORNA=Ostravel\r\n", product_list());
@@ -215,10 +218,10 @@ TEST_F(suite_stage, library_absent_from_every_place_is_reported_by_the_guard_and
 
     EXPECT_FALSE(outcome.sibling_registered);
     const std::string tray = narrow(tray_folder()), suite = narrow(suite_folder());
-    EXPECT_EQ((lines{"Check if ZORNA is registered in Sundrel 3.1.x",
+    EXPECT_EQ((lines{stage_heading[0], stage_heading[1], "Check if ZORNA is registered in Sundrel 3.1.x",
                      "Harrowlink.dll is neither in \"" + tray + "\" nor in \"" + suite +
                          "\", and it is taken from nowhere else",
-                     guard_line}),
+                     guard_line, stage_closing[0], stage_closing[1]}),
               log.texts());
     EXPECT_TRUE(exists(suite_folder() + L"DrummetSuiteService.exe"));
     EXPECT_TRUE(exists(suite_folder() + L"Languages\\suite_en.lng"));
@@ -236,9 +239,11 @@ TEST_F(suite_stage, library_without_the_entry_is_reported_by_the_guard)
     run_suite_stage();
 
     const lines texts = log.texts();
-    ASSERT_EQ(3u, texts.size());
-    EXPECT_EQ(0u, texts[1].find("GetProcAddress() failed: \"HL_Open_Lib\" in \"")) << texts[1];
-    EXPECT_EQ(guard_line, texts[2]);
+    ASSERT_EQ(7u, texts.size());
+    EXPECT_EQ(0u, texts[3].find("GetProcAddress() failed: \"HL_Open_Lib\" in \"")) << texts[3];
+    EXPECT_EQ((lines{stage_heading[0], stage_heading[1], "Check if ZORNA is registered in Sundrel 3.1.x"}),
+              lines(texts.begin(), texts.begin() + 3));
+    EXPECT_EQ((lines{guard_line, stage_closing[0], stage_closing[1]}), lines(texts.begin() + 4, texts.end()));
     // The remover's destruction freed the loaded copy and deleted it.
     EXPECT_EQ(nullptr, GetModuleHandleW(L"Harrowlink.dll"));
     EXPECT_EQ(0, private_copies());
@@ -263,6 +268,23 @@ TEST_F(suite_stage, product_list_that_cannot_be_opened_counts_no_product_and_the
                                        "Number of products with Sundrel according to configurations files: 0"}));
     EXPECT_FALSE(exists(suite_folder()));
     EXPECT_FALSE(shared_dll_counter(suite_folder() + L"Tracegather.exe"));
+}
+
+// The record's e-mail, once known, is kept: the stage does not read the suite
+// configuration for it.
+TEST_F(suite_stage, an_email_the_record_knows_is_kept_and_the_configuration_is_not_read)
+{
+    lay_suite({L"SUNDREL=Sundrel Suite", L"QELVA=Pellamore", L"ZORNA=Ostravel"}, suite_folder());
+
+    const stage_outcome outcome = run_suite_stage("known@example.org");
+
+    EXPECT_EQ("known@example.org", outcome.email);
+    EXPECT_TRUE(outcome.sibling_registered);
+    const lines texts = log.texts();
+    EXPECT_TRUE(in_order(texts, {stage_heading[0], "Check if ZORNA is registered in Sundrel 3.1.x",
+                                 "Unregister QELVA from Sundrel 3.1.x", stage_closing[0]}));
+    EXPECT_FALSE(has(texts, "Try to read user e-mail from Sundrel 3.1.x"));
+    EXPECT_EQ("[Products]\r\nSUNDREL=Sundrel Suite\r\nZORNA=Ostravel\r\n", product_list());
 }
 
 TEST_F(suite_stage, remover_without_a_maker_is_refused_and_program_files_is_left_alone)
