@@ -298,7 +298,7 @@ restart_places find_restart_places()
     add(places.admin_only, environment_variable(L"CommonProgramW6432"));
     const std::wstring windows = shell_folder(CSIDL_WINDOWS);
     if (!windows.empty())
-        add(places.open_to_users, windows + L"\Temp");
+        add(places.open_to_users, windows + L"\\Temp");
     return places;
 }
 

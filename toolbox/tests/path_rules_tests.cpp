@@ -273,3 +273,28 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Only where no user can make a folder on the way may a deletion wait for the
+// restart: the program folders and Windows, not its temporary folder.
+TEST(restart, only_below_the_program_and_windows_folders)
+{
+    const struct {
+        const wchar_t* path;
+        bool may_wait;
+    } cases[] = {
+        {L"C:\\Program Files (x86)\\Drummets\\Pellamore\\held.dat", true},
+        {L"C:\\Program Files\\Common Files\\Common Sundrel Suite\\Scancore\\Scancore.dll", true},
+        {L"C:\\windows\\system32\\drivers\\scrfsfilter.sys", true},
+        {L"c:\\WINDOWS\\SysWOW64\\x.dll", true},
+        {L"C:\\windows\\Temp\\Pellamore\\held.dat", false},
+        {L"C:\\WINDOWS\\TEMP\\held.dat", false},
+        {L"C:\\windows\\system32\\..\\Temp\\held.dat", false},
+        {L"C:\\windowsTemp\\held.dat", false},
+        {L"C:\\ProgramData\\Drummets\\held.dat", false},
+        {L"C:\\users\\Public\\held.dat", false},
+        {L"C:\\work\\held.dat", false},
+        {L"C:\\Program Files (x86) copy\\held.dat", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.may_wait, may_wait_for_restart(c.path)) << tessel::unicode::to_narrow(c.path, CP_ACP, false);
+}
