@@ -21,6 +21,7 @@ const char log_base_name[] = "QLRemover";
 const char no_log_file[] = "Unable to create log file. If you need log file make sure that you have permission "
                            "to write to directory where remove.exe is located";
 const char too_old[] = "This program can be launched on Windows 2000 or higher. Exiting ...";
+const char no_box[] = "The message box is not shown: no user sees this program's desktop";
 const char not_administrator[] = "The program is running without Administrative rights.\n"
                                  "Relogin as Administrator and run it again !";
 
@@ -31,13 +32,24 @@ std::string temp_folder()
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
 }
 
+// A box nobody can see is never answered: under a deployment tool the run
+// would wait on it until the tool kills it. False when it was not shown.
+bool show_box(const char* text, const std::string& caption)
+{
+    if (!message_boxes_are_seen())
+        return false;
+    MessageBoxA(nullptr, text, caption.c_str(), MB_OK);
+    return true;
+}
+
 void attach_listeners()
 {
     tessel::log::add(new tessel::log::console());
+    bool unseen_text = false;
     try {
         tessel::log::add(new tessel::log::file(log_base_name));
     } catch (const std::exception&) {
-        MessageBoxA(nullptr, no_log_file, "Remove.exe", MB_OK);
+        unseen_text = !show_box(no_log_file, "Remove.exe");
     }
     // The second copy in the temporary folder: a run on many machines must
     // still complete when that folder cannot be written.
@@ -46,6 +58,11 @@ void attach_listeners()
         tessel::log::add(new tessel::log::file(second));
     } catch (const std::exception& e) {
         tessel::log::error("Unable to create log file %s.log.txt: %s", second.c_str(), e.what());
+    }
+    // The box's text, where the box was not shown, goes where it is read.
+    if (unseen_text) {
+        tessel::log::info("%s", no_log_file);
+        tessel::log::info("%s", no_box);
     }
 }
 
@@ -61,7 +78,8 @@ void write_banner(const ProductInfo& info)
 void refuse(const ProductInfo& info, const char* text, const std::string& caption)
 {
     tessel::log::info("%s", text);
-    MessageBoxA(nullptr, text, caption.c_str(), MB_OK);
+    if (!show_box(text, caption))
+        tessel::log::info("%s", no_box);
     finish_abnormally(info);
 }
 

@@ -85,5 +85,7 @@ using unique_module = unique_any<HMODULE, FreeLibrary>;
 using unique_local_memory = unique_any<HLOCAL, LocalFree>;
 // SIDs from AllocateAndInitializeSid.
 using unique_sid = unique_any<PSID, FreeSid>;
+// Window stations a program made (not the one it was given).
+using unique_window_station = unique_any<HWINSTA, CloseWindowStation>;
 
 } // namespace tessel

@@ -77,6 +77,34 @@ bool is_xp_or_server_2003()
     return ok && v.dwMajorVersion == 5 && (v.dwMinorVersion == 1 || v.dwMinorVersion == 2);
 }
 
+namespace {
+
+bool window_station_is_visible()
+{
+    // The process's window station is the system's, not ours to close.
+    HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS flags{};
+    return station && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+} // namespace
+
+bool message_boxes_are_seen(bool visible_window_station, DWORD session, DWORD windows_major)
+{
+    return visible_window_station && !(session == 0 && windows_major >= 6);
+}
+
+bool message_boxes_are_seen()
+{
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        session = 0;
+    bool ok;
+    const DWORD major = basic_version(ok).dwMajorVersion;
+    return message_boxes_are_seen(window_station_is_visible(), session, ok ? major : 6);
+}
+
 int groups_include_administrators(const TOKEN_GROUPS& groups)
 {
     SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;

@@ -15,6 +15,15 @@ std::string get_os_description();
 bool is_before_windows_2000();
 bool is_xp_or_server_2003();
 
+// Whether a message box this process shows would be seen by anyone, so that
+// it can be answered: not on a window station no user sees (a service's, or
+// one a deployment tool made), and not in session 0 of Windows Vista or later,
+// where no user signs in. A question the system does not answer counts as
+// unseen: a box nobody answers holds the run until it is killed.
+bool message_boxes_are_seen();
+// The same decision from its three facts.
+bool message_boxes_are_seen(bool visible_window_station, DWORD session, DWORD windows_major);
+
 // 1 administrator, 0 not, -1 the test itself failed (logged).
 int IsRunAsAdministrator(const std::wstring& title);
 // Whether a token's group list holds the built-in Administrators group, in

@@ -263,3 +263,62 @@ TEST(remove_entry, completes_when_the_temporary_folder_log_cannot_be_created)
     EXPECT_EQ(0u, lines.front().text.rfind("Unable to create log file C:\\no\\such\\folder\\QLRemover.log.txt.log.txt"))
         << lines.front().text;
 }
+
+namespace {
+
+const char no_log_file[] = "Unable to create log file. If you need log file make sure that you have permission to "
+                           "write to directory where remove.exe is located";
+const char no_box[] = "The message box is not shown: no user sees this program's desktop";
+
+// Wine writes a line for each call to the two message box functions of a
+// program started while this object lives, on the error output Wine itself
+// was given (not the program's): the test remover_message_box_trace reads
+// them there.
+class message_box_trace {
+public:
+    message_box_trace()
+        : key_(tessel::registry2::key(HKEY_CURRENT_USER).open(L"Software\\Wine\\Debug", true)), debug_("WINEDEBUG", "+relay")
+    {
+        key_.write_string(L"RelayInclude", L"user32.MessageBoxA;user32.MessageBoxW");
+    }
+    ~message_box_trace() { key_.remove_value(L"RelayInclude"); }
+    message_box_trace(const message_box_trace&) = delete;
+    message_box_trace& operator=(const message_box_trace&) = delete;
+
+private:
+    tessel::registry2::key key_;
+    scoped_environment debug_;
+};
+
+} // namespace
+
+// A box on a desktop nobody sees is never answered, and the run would wait on
+// it until it is killed: there the box's text goes to the console and the log
+// in the temporary folder, and the run goes on.
+TEST(remove_entry, shows_no_box_where_nobody_sees_its_desktop)
+{
+    CreateDirectoryA("C:\\work\\unseen", nullptr);
+    CreateDirectoryA("C:\\work\\unseen\\QLRemover.log.txt", nullptr);
+    const std::string temp_log = temp_path() + "QLRemover.log.txt.log.txt";
+    {
+        // Where the desktop is seen, the box is shown (Wine has no display to
+        // show it on and answers at once).
+        DeleteFileA(temp_log.c_str());
+        const message_box_trace trace;
+        program_run run = run_program("Remove.exe", "C:\\work\\unseen");
+        EXPECT_EQ(0u, run.exit_code);
+        EXPECT_EQ(std::string::npos, read_file(temp_log).find(no_box));
+    }
+    DeleteFileA(temp_log.c_str());
+    const unseen_window_station station("RemoverUnseen");
+    const message_box_trace trace;
+    program_run run = run_program("Remove.exe", "C:\\work\\unseen", 120000, "", station.desktop());
+    EXPECT_EQ(0u, run.exit_code);
+    EXPECT_NE(std::string::npos, run.console.find(no_box));
+    const std::vector<std::string> texts = texts_of(parse_log(read_file(temp_log)));
+    const auto text = std::find(texts.begin(), texts.end(), no_log_file);
+    ASSERT_NE(texts.end(), text);
+    ASSERT_NE(texts.end(), text + 1);
+    EXPECT_EQ(no_box, *(text + 1));
+    EXPECT_NE(texts.end(), std::find(text, texts.end(), completed_ok));
+}

@@ -53,7 +53,8 @@ std::string read_file(const std::string& path)
     return data;
 }
 
-program_run run_program(const std::string& program, const std::string& work_dir, DWORD timeout_ms)
+program_run run_program(const std::string& program, const std::string& work_dir, DWORD timeout_ms,
+                        const std::string& arguments, const char* desktop)
 {
     CreateDirectoryA(work_dir.c_str(), nullptr);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -68,7 +69,12 @@ program_run run_program(const std::string& program, const std::string& work_dir,
     startup.hStdOutput = write_end.get();
     startup.hStdError = write_end.get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string desktop_name = desktop ? desktop : "";
+    if (desktop)
+        startup.lpDesktop = desktop_name.data();
     std::string command = "\"" + program_folder() + program + "\"";
+    if (!arguments.empty())
+        command += " " + arguments;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, work_dir.c_str(), &startup,
                         &process))
@@ -137,4 +143,13 @@ void set_wine_version_for(const std::string& program, const char* version)
 void clear_wine_version_for(const std::string& program)
 {
     RegDeleteKeyA(HKEY_CURRENT_USER, app_defaults_key(program).c_str());
+}
+
+unseen_window_station::unseen_window_station(const char* name) : desktop_(std::string(name) + "\\Default")
+{
+    // Not the interactive station: nobody sees it. Its desktop is made when
+    // the first program starts on it.
+    station_.reset(CreateWindowStationA(name, 0, WINSTA_ALL_ACCESS, nullptr));
+    if (!station_)
+        throw std::runtime_error("CreateWindowStation failed");
 }

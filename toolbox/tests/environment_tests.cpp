@@ -121,3 +121,33 @@ TEST(shell_folders, unknown_folder_raises)
         EXPECT_EQ("Error in ::SHGetFolderPath( 0, CSIDL=32752 ....", e.message());
     }
 }
+
+// A message box is shown only where someone can answer it.
+TEST(message_boxes, are_seen_only_on_a_visible_station_outside_session_0_of_vista_and_later)
+{
+    const struct {
+        bool visible;
+        DWORD session;
+        DWORD windows_major;
+        bool seen;
+    } cases[] = {
+        {true, 1, 6, true},    // a user's desktop, Vista or later
+        {true, 0, 5, true},    // XP and 2003: the first user signs in to session 0
+        {true, 0, 4, true},    // before Windows 2000 (the run refuses there)
+        {true, 0, 6, false},   // session 0 of Vista and later: services only
+        {true, 0, 10, false},
+        {false, 1, 6, false},  // a station nobody sees
+        {false, 0, 5, false},
+        {false, 2, 10, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.seen, message_boxes_are_seen(c.visible, c.session, c.windows_major))
+            << c.visible << " " << c.session << " " << c.windows_major;
+}
+
+TEST(message_boxes, a_program_on_a_station_nobody_sees_knows_it)
+{
+    EXPECT_EQ("1", run_program("environment_probe.exe", "C:\\work\\probe", 120000, "boxes").console);
+    const unseen_window_station station("RemoverTestStation");
+    EXPECT_EQ("0", run_program("environment_probe.exe", "C:\\work\\probe", 120000, "boxes", station.desktop()).console);
+}
