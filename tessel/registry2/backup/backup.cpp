@@ -254,6 +254,20 @@ LONG append_values(item_text& item, HKEY key)
     }
 }
 
+// The key itself where it is a symbolic link, never the key it leads to: what
+// is saved is what a deletion of that name takes away, and a link may lead
+// anywhere, to keys that are not the run's to save or to delete. A .reg file
+// cannot make a link: the import puts back a plain key holding its
+// SymbolicLinkValue.
+unique_hkey open_for_saving(HKEY parent, const std::wstring& name, view in, LONG& status)
+{
+    unique_hkey key;
+    status = RegOpenKeyExW(parent, name.c_str(), REG_OPTION_OPEN_LINK, with_view(read_access, in), key.put());
+    if (status != ERROR_SUCCESS)
+        key.release();  // whatever the failed call left there is no handle
+    return key;
+}
+
 LONG subkey_names(HKEY key, std::vector<std::wstring>& names)
 {
     wchar_t name[subkey_name_chars + 1];
@@ -297,7 +311,7 @@ bool append_tree(item_text& item, HKEY key, const std::wstring& known, view in, 
         return false;
     }
     for (const std::wstring& subkey : subkeys) {
-        const unique_hkey child = open_subkey(key, subkey, read_access, in, &status);
+        const unique_hkey child = open_for_saving(key, subkey, in, status);
         // Gone since it was listed: nothing of it to save, or to delete.
         if (status == ERROR_FILE_NOT_FOUND)
             continue;
@@ -390,7 +404,7 @@ result writer::save_key(HKEY parent, const std::wstring& name, view in)
     if (name.empty())
         return unreadable(describe(parent, name), L"", ERROR_INVALID_PARAMETER);
     LONG status = ERROR_SUCCESS;
-    const unique_hkey key = open_subkey(parent, name, read_access, in, &status);
+    const unique_hkey key = open_for_saving(parent, name, in, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return only(outcome::absent);
     if (!key)

@@ -85,7 +85,8 @@ public:
     const failure* failed() const noexcept { return failed_ ? &failure_ : nullptr; }
 
     // Saves the key `name` (a path below `parent`) with every value and every
-    // key below it, opened and listed in the view.
+    // key below it, opened and listed in the view. A symbolic link among them
+    // is saved as the link (its SymbolicLinkValue), not as the key it leads to.
     result save_key(HKEY parent, const std::wstring& name, view in);
     // Saves the value `name` of the open key (the default value for an empty
     // name), with the key's name so that the import recreates the key too.

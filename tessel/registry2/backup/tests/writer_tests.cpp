@@ -173,3 +173,32 @@ TEST_F(writer_test, what_cannot_be_read_or_written_down_is_reported_and_left_out
     EXPECT_EQ(0u, file.values_saved());
     EXPECT_EQ(nullptr, file.failed());
 }
+
+// A symbolic link below the item leads to a key that is not the item's. (Not
+// below "tree": a sealed key that an earlier test leaves there cannot be
+// removed.)
+TEST_F(writer_test, a_link_is_saved_as_the_link_never_as_the_key_it_leads_to)
+{
+    const std::wstring target_path = top + L"\\target";
+    raw_set(create_key(HKEY_USERS, target_path).get(), L"target value", REG_DWORD, bytes_of({7, 0, 0, 0}).data(), 4);
+    tessel::unique_hkey link;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, (top + L"\\links\\link").c_str(), 0, nullptr,
+                                             REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, link.put(), nullptr));
+    const std::wstring to = L"\\Registry\\User\\" + target_path;
+    raw_set(link.get(), L"SymbolicLinkValue", REG_LINK, to.data(), DWORD(to.size() * sizeof(wchar_t)));
+    link.reset();
+    ASSERT_TRUE(value_exists(HKEY_USERS, top + L"\\links\\link", L"target value"));
+
+    writer file({fresh_folder(L"backup_link")}, moment);
+    EXPECT_EQ(outcome::saved, file.save_key(HKEY_USERS, top + L"\\links", view::default_view).status);
+    EXPECT_EQ(outcome::saved, file.save_key(HKEY_USERS, top + L"\\links\\link", view::default_view).status);
+    const std::wstring text = file_text(file.path());
+    const std::wstring link_item =
+        L"\r\n[" + top_in_file + L"\\links\\link]\r\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,";
+    const std::size_t first = text.find(link_item);
+    EXPECT_NE(std::wstring::npos, first);
+    EXPECT_NE(std::wstring::npos, text.find(link_item, first + 1));
+    EXPECT_EQ(std::wstring::npos, text.find(L"target value"));
+    EXPECT_EQ(3u, file.keys_saved());
+    EXPECT_EQ(2u, file.values_saved());
+}
