@@ -13,12 +13,12 @@
 #include "remover/harrowlink.h"
 
 #include "family/names.h"
+#include "tessel/administrators_only.h"
 #include "tessel/format.h"
 #include "tessel/log/log.h"
 #include "tessel/unicode/unicode.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 namespace harrowlink {
 
@@ -64,31 +64,19 @@ bool file_exists(const std::wstring& path)
 // Names tried for the private folder before the run gives up.
 const unsigned private_folder_names = 10000;
 
-// An access list that gives administrators and the system full access and
-// nobody else any, inherited by what the folder holds and not taken from the
-// folder's parent: no other account can put a library into the folder or
-// swap the copy. Null (with the last error) when it cannot be made.
-tessel::unique_local_memory administrators_only_descriptor()
-{
-    tessel::unique_local_memory descriptor;
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)",
-                                                             SDDL_REVISION_1, &made, nullptr))
-        descriptor.reset(made);
-    return descriptor;
-}
-
 // A folder under the temporary folder that this call creates, named after
-// this process. A name that is taken already (a folder, a file or a link that
-// someone made first, perhaps to have their library loaded or to make the
-// library unavailable) is passed over, never used.
+// this process, with an access list for administrators and the system alone:
+// no other account can put a library into it or swap the copy. A name that is
+// taken already (a folder, a file or a link that someone made first, perhaps
+// to have their library loaded or to make the library unavailable) is passed
+// over, never used.
 std::wstring make_private_folder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH)
         unavailable(tessel::format("GetTempPath() failed (%lu)", GetLastError()));
-    const tessel::unique_local_memory descriptor = administrators_only_descriptor();
+    const tessel::unique_local_memory descriptor = tessel::administrators_only_descriptor();
     if (!descriptor)
         unavailable(tessel::format("ConvertStringSecurityDescriptorToSecurityDescriptor() failed (%lu)",
                                    GetLastError()));
