@@ -5,6 +5,7 @@
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
 #include "toolbox/environment.h"
+#include "toolbox/profiles.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -14,7 +15,6 @@
 
 namespace {
 
-const wchar_t profile_list_path[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 // ---- One plain name ---------------------------------------------------------
 
@@ -160,7 +160,7 @@ std::vector<std::wstring> known_profiles()
     }
     try {
         const tessel::registry2::key list =
-            tessel::registry2::key(HKEY_LOCAL_MACHINE).open(profile_list_path, false, native_registry_view());
+            tessel::registry2::key(HKEY_LOCAL_MACHINE).open(profile_list_key, false, native_registry_view());
         std::vector<std::wstring> folders;
         add_string_value(list, L"ProfilesDirectory", folders);
         const std::wstring profiles_folder = folders.empty() ? std::wstring() : folders.front();
@@ -252,14 +252,6 @@ bool is_protected(const std::wstring& target)
         if (folder == target || below(folder, target))
             return true;
     return false;
-}
-
-bool is_local_fixed_path(const std::wstring& path)
-{
-    if (!starts_with_drive(path) || path.find(L'\0') != std::wstring::npos)
-        return false;
-    const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
-    return GetDriveTypeW(root) == DRIVE_FIXED;
 }
 
 const wchar_t not_local[] = L"not a full path on a local fixed drive";
@@ -376,4 +368,12 @@ std::wstring normalised_path(const std::wstring& path)
 void forget_protected_folders()
 {
     protected_cache().reset();
+}
+
+bool is_local_fixed_path(const std::wstring& path)
+{
+    if (!starts_with_drive(path) || path.find(L'\0') != std::wstring::npos)
+        return false;
+    const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_FIXED;
 }

@@ -32,6 +32,9 @@ bool plain_name_or_logged(const std::string& name);
 bool refuses_to_delete(const std::string& path);
 bool refuses_to_delete(const std::wstring& path);
 
+// Whether path is a full path on a local fixed drive ("X:\..."), with no NUL.
+bool is_local_fixed_path(const std::wstring& path);
+
 // Whether something in use at path may be left to the next restart to
 // delete: only below the program and common files folders and the Windows
 // folder (its temporary folder excepted), where only administrators can
