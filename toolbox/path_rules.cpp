@@ -5,7 +5,7 @@
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
 #include "toolbox/environment.h"
-#include "toolbox/profiles.h"
+#include "toolbox/profile_list.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,4 +1,4 @@
-#include "toolbox/profiles.h"
+#include "toolbox/profile_list.h"
 
 #include "toolbox/environment.h"
 #include "toolbox/path_rules.h"

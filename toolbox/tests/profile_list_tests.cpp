@@ -1,7 +1,7 @@
 // The users' profiles from the system's profile list: which entries stand for
 // a user whose profile the run cleans, and which it leaves alone.
 #include "toolbox/environment.h"
-#include "toolbox/profiles.h"
+#include "toolbox/profile_list.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 
