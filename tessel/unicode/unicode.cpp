@@ -67,6 +67,21 @@ std::wstring to_wide(const std::string& text, int codepage)
     return wide;
 }
 
+std::wstring from_ansi(const std::string& text)
+{
+    return to_wide(text, CP_ACP);
+}
+
+std::string to_ansi(const std::wstring& text)
+{
+    return to_narrow(text, CP_ACP, false);
+}
+
+std::wstring widened_byte_for_byte(const std::string& bytes)
+{
+    return to_wide(bytes, byte_mapping);
+}
+
 std::string to_narrow(const std::wstring& text, int codepage, bool strict)
 {
     if (text.empty())

@@ -39,6 +39,16 @@ std::wstring to_wide(const std::string& text, int codepage);
 // of becoming the code page's default character.
 std::string to_narrow(const std::wstring& text, int codepage, bool strict);
 
+// The ANSI code page, the one the programs' narrow paths and names are in:
+// to_wide and to_narrow (not strict) with it.
+std::wstring from_ansi(const std::string& text);
+std::string to_ansi(const std::wstring& text);
+
+// Each byte becomes the character of its value (0 to 255): the byte mapping,
+// for narrow text that must come out whole where the code page cannot convert
+// it.
+std::wstring widened_byte_for_byte(const std::string& bytes);
+
 // Character-set name ("ISO-8859-2", "windows-1251", "Shift_JIS", ...) to code
 // page; -1 for an unknown name. Letter case, "-" and "_" do not matter.
 int codepage_from_name(const std::string& name);
