@@ -2,13 +2,15 @@
 
 #include "family/names.h"
 #include "installer_db/records.h"
-#include "tessel/lower_case.h"
 #include "tessel/log/log.h"
+#include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
 #include "toolbox/files.h"
+#include "toolbox/folders.h"
 #include "toolbox/processes.h"
+#include "toolbox/profiles.h"
 #include "toolbox/shared_dlls.h"
 #include "toolbox/waits.h"
 

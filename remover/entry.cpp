@@ -7,8 +7,8 @@
 #include "tessel/exception.h"
 #include "tessel/log/log.h"
 #include "toolbox/environment.h"
-#include "toolbox/files.h"
 #include "toolbox/processes.h"
+#include "toolbox/restart.h"
 
 #include <windows.h>
 

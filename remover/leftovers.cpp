@@ -5,8 +5,8 @@
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
-#include "toolbox/files.h"
 #include "toolbox/processes.h"
+#include "toolbox/restart.h"
 #include "toolbox/services.h"
 
 #include <windows.h>

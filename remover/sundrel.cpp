@@ -6,6 +6,7 @@
 #include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
 #include "toolbox/files.h"
+#include "toolbox/folders.h"
 #include "toolbox/path_rules.h"
 #include "toolbox/processes.h"
 #include "toolbox/registry_cleaning.h"

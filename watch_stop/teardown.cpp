@@ -7,7 +7,7 @@
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
 #include "toolbox/environment.h"
-#include "toolbox/files.h"
+#include "toolbox/folders.h"
 #include "toolbox/processes.h"
 #include "toolbox/registry_cleaning.h"
 #include "toolbox/services.h"

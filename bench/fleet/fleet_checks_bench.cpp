@@ -14,6 +14,7 @@
 #include "tessel/unique_any.h"
 #include "toolbox/environment.h"
 #include "toolbox/files.h"
+#include "toolbox/restart.h"
 
 #include <windows.h>
 

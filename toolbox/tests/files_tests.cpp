@@ -3,13 +3,18 @@
 // folder record, shortcuts, caches, the per-profile walks, files held open by
 // another process, and linked folders (made by the runner from
 // files_tests.links) that a removal must neither enter nor delete through.
-#include "toolbox/files.h"
-#include "toolbox/environment.h"
 #include "checks.h"
 #include "log_capture.h"
 #include "run_support.h"
 #include "tessel/registry2/key.h"
 #include "tessel/unique_any.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/folders.h"
+#include "toolbox/installer_leftovers.h"
+#include "toolbox/profiles.h"
+#include "toolbox/restart.h"
+#include "toolbox/shortcuts.h"
 
 #include <boost/filesystem.hpp>
 #include "tessel/unique_any.h"

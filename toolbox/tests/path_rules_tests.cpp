@@ -6,13 +6,15 @@
 // own folders. It runs in a prefix without drive Z: (the Linux root, a fixed
 // drive to Wine), so that a guard that failed could reach nothing but the
 // throwaway prefix, and refuses to run anywhere else.
-#include "toolbox/environment.h"
-#include "toolbox/files.h"
-#include "toolbox/path_rules.h"
 #include "checks.h"
 #include "log_capture.h"
 #include "tessel/unicode/unicode.h"
 #include "tessel/unique_any.h"
+#include "toolbox/environment.h"
+#include "toolbox/files.h"
+#include "toolbox/folders.h"
+#include "toolbox/installer_leftovers.h"
+#include "toolbox/path_rules.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
