@@ -5,6 +5,8 @@
 
 #include "tessel/unicode/unicode.h"
 
+using tessel::unicode::to_ansi;
+
 namespace family {
 
 namespace {
@@ -66,7 +68,7 @@ maker_names maker_of(const ProductProfile& profile)
     made.program_folder = in(CSIDL_PROGRAM_FILES, maker + L"\\");
     made.app_data_folder = in(CSIDL_APPDATA, maker);
     made.common_data_folder = in(CSIDL_COMMON_APPDATA, maker);
-    made.virtual_store = to_narrow_name(maker);
+    made.virtual_store = to_ansi(maker);
     return made;
 }
 
@@ -79,8 +81,8 @@ product_names product_of(const ProductProfile& profile, const suite_names& suite
     made.name = product;
     made.upgrade_code = profile.product_id;
     made.administrator_test_title = product + L" force remover";
-    made.programs = {to_narrow_name(product_tray), to_narrow_name(messaging_program),
-                      to_narrow_name(suite.launcher + L".exe")};
+    made.programs = {to_ansi(product_tray), to_ansi(messaging_program),
+                      to_ansi(suite.launcher + L".exe")};
     made.guard_autoruns = {made.product_key + L"guard", L"pellamoreguard", product + L"guard"};
     made.install_folder = in(CSIDL_PROGRAM_FILES, maker + L"\\" + product + L"\\");
 
@@ -91,7 +93,7 @@ product_names product_of(const ProductProfile& profile, const suite_names& suite
                           in(CSIDL_COMMON_APPDATA, maker + L"\\" + made.feature + installation_cache),
                           in(CSIDL_COMMON_APPDATA, maker + L"\\" + made.feature + install_cache),
                           in(CSIDL_COMMON_APPDATA, maker + L"\\" + product)};
-    made.installation_cache_pattern = to_narrow_name(product + L".*");
+    made.installation_cache_pattern = to_ansi(product + L".*");
     made.shared_installation_cache = in(CSIDL_COMMON_APPDATA, maker + L"\\" + install_cache);
 
     made.keys = {{HKEY_CURRENT_USER, L"Software\\" + maker, made.product_key},
@@ -99,9 +101,9 @@ product_names product_of(const ProductProfile& profile, const suite_names& suite
                   {HKEY_LOCAL_MACHINE, L"Software\\" + maker, made.product_key}};
     made.parent_keys = {{HKEY_LOCAL_MACHINE, L"Software", maker}, {HKEY_LOCAL_MACHINE, L"Software", common_suite}};
 
-    made.shortcut_group = to_narrow_name(maker);
-    made.shortcut = to_narrow_name(product);
-    made.tools_shortcut = to_narrow_name(profile.tools_folder);
+    made.shortcut_group = to_ansi(maker);
+    made.shortcut = to_ansi(product);
+    made.tools_shortcut = to_ansi(profile.tools_folder);
     made.tools_folder = in(CSIDL_PROGRAM_FILES, tools);
     made.tools_product_folder = in(CSIDL_PROGRAM_FILES, tools + product + L"\\");
     made.tools_picture = in(CSIDL_PROGRAM_FILES, tools + product + L"\\" + tools_picture);
@@ -113,7 +115,7 @@ sibling_names sibling_of(const ProductProfile& profile)
     sibling_names made;
     made.name = profile.sibling_name;
     made.tray_path = in(CSIDL_PROGRAM_FILES, profile.maker_folder + L"\\" + profile.sibling_name + L"\\" +
-                                                 tessel::unicode::to_wide(made.tray, 0));
+                                                 tessel::unicode::from_ansi(made.tray));
     return made;
 }
 

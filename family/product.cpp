@@ -56,15 +56,10 @@ bool is_default_maker()
     return is_default_maker(product_profile().maker_folder);
 }
 
-std::string to_narrow_name(const std::wstring& name)
-{
-    return tessel::unicode::to_narrow(name, 0, false);
-}
-
-std::string maker_narrow() { return to_narrow_name(product_profile().maker_folder); }
-std::string product_narrow() { return to_narrow_name(product_profile().product_name); }
-std::string sibling_narrow() { return to_narrow_name(product_profile().sibling_name); }
-std::string tools_narrow() { return to_narrow_name(product_profile().tools_folder); }
+std::string maker_narrow() { return tessel::unicode::to_ansi(product_profile().maker_folder); }
+std::string product_narrow() { return tessel::unicode::to_ansi(product_profile().product_name); }
+std::string sibling_narrow() { return tessel::unicode::to_ansi(product_profile().sibling_name); }
+std::string tools_narrow() { return tessel::unicode::to_ansi(product_profile().tools_folder); }
 
 int parse_product_version(const std::string& s)
 {

@@ -26,8 +26,7 @@ bool is_default_maker(const std::wstring& maker);
 bool is_default_maker();
 
 // The profile's names in the ANSI code page, as paths built from the shell
-// folders take them.
-std::string to_narrow_name(const std::wstring& name);
+// folders take them (tessel::unicode::to_ansi).
 std::string maker_narrow();
 std::string product_narrow();
 std::string sibling_narrow();

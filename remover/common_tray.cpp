@@ -21,12 +21,9 @@
 #include <set>
 #include <vector>
 
-namespace {
+using tessel::unicode::to_ansi;
 
-std::string narrowed(const std::wstring& text)
-{
-    return tessel::unicode::to_narrow(text, CP_ACP, false);
-}
+namespace {
 
 bool file_exists(const std::wstring& path)
 {
@@ -54,7 +51,7 @@ tray_paths paths_of(const family::tray_names& names)
 
 void close_tray(const family::tray_names& names, const tray_paths& paths)
 {
-    const std::string program_name = narrowed(names.program);
+    const std::string program_name = to_ansi(names.program);
     if (file_exists(paths.tray_folder + names.page_library)) {
         tessel::log::info(L"Quiting Tray: %ls", paths.program.c_str());
         ShellExecuteW(nullptr, L"open", paths.program.c_str(), L"/quit", paths.tray_folder.c_str(), SW_SHOW);
@@ -123,7 +120,7 @@ void remove_tray(const CommonTrayRemover& tray, const family::tray_names& names,
 {
     close_tray(names, paths);
 
-    remove_folder(narrowed(paths.tray_folder));
+    remove_folder(to_ansi(paths.tray_folder));
     for (const family::place& folder : names.data_folders)
         remove_folder(path_of(folder));
 
@@ -191,18 +188,18 @@ int count_tray_products(const std::wstring& configurations_folder)
 {
     try {
         const family::tray_names tray;
-        std::vector<std::string> names = list_files(narrowed(configurations_folder), "*.xml");
+        std::vector<std::string> names = list_files(to_ansi(configurations_folder), "*.xml");
         for (std::string& name : names)
             name = tessel::lower_ascii(name);
         // The tray's own file stands for no product.
-        const auto own = std::find(names.begin(), names.end(), narrowed(tray.own_configuration));
+        const auto own = std::find(names.begin(), names.end(), to_ansi(tray.own_configuration));
         if (own != names.end())
             names.erase(own);
         int count = static_cast<int>(names.size());
         // This product's own file, left beside the sibling's because its
         // deletion failed, stands for no product either.
         const auto listed = [&](const std::wstring& name) {
-            return std::find(names.begin(), names.end(), narrowed(name)) != names.end();
+            return std::find(names.begin(), names.end(), to_ansi(name)) != names.end();
         };
         if (listed(tray.sibling_configuration) && listed(tray.product_configuration))
             --count;

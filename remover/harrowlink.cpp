@@ -22,6 +22,8 @@
 
 namespace harrowlink {
 
+using tessel::unicode::to_ansi;
+
 namespace {
 
 const std::wstring library_name = family::suite_names().library;
@@ -35,11 +37,6 @@ binding& bound()
 {
     static binding current;
     return current;
-}
-
-std::string narrow(const std::wstring& text)
-{
-    return tessel::unicode::to_narrow(text, CP_ACP, false);
 }
 
 [[noreturn]] void unavailable(const std::string& message)
@@ -88,13 +85,13 @@ std::wstring make_private_folder()
             if (attempt > 0)
                 tessel::log::info("%u names for the folder of the copy of Harrowlink.dll were taken already and "
                                   "passed over (%sHarrowlink.%lu.*)",
-                                  attempt, narrow(temp).c_str(), process);
+                                  attempt, to_ansi(temp).c_str(), process);
             return folder;
         }
         // A name in the middle of its deletion answers "access denied".
         const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
-            unavailable(tessel::format("CreateDirectory() failed: \"%s\" (%lu)", narrow(folder).c_str(), error));
+            unavailable(tessel::format("CreateDirectory() failed: \"%s\" (%lu)", to_ansi(folder).c_str(), error));
     }
     unavailable("CreateDirectory() failed: no free private folder for Harrowlink.dll");
 }
@@ -117,16 +114,16 @@ void load_private_copy(const std::wstring& original)
     if (!CopyFileW(original.c_str(), copy.c_str(), FALSE)) {
         const DWORD error = GetLastError();
         delete_private_copy(folder);
-        unavailable(tessel::format("CopyFile() failed: \"%s\" to \"%s\" (%lu)", narrow(original).c_str(),
-                                   narrow(copy).c_str(), error));
+        unavailable(tessel::format("CopyFile() failed: \"%s\" to \"%s\" (%lu)", to_ansi(original).c_str(),
+                                   to_ansi(copy).c_str(), error));
     }
     // Libraries the suite's one needs are then looked for beside the copy.
     bound().module.reset(LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!bound().module) {
         const DWORD error = GetLastError();
         delete_private_copy(folder);
-        unavailable(tessel::format("LoadLibrary() failed: \"%s\", copied from \"%s\" (%lu)", narrow(copy).c_str(),
-                                   narrow(original).c_str(), error));
+        unavailable(tessel::format("LoadLibrary() failed: \"%s\", copied from \"%s\" (%lu)", to_ansi(copy).c_str(),
+                                   to_ansi(original).c_str(), error));
     }
     bound().private_folder = folder;
 }
@@ -139,7 +136,7 @@ F entry(const char* name)
     const FARPROC found = GetProcAddress(bound().module.get(), name);
     if (!found)
         unavailable(tessel::format("GetProcAddress() failed: \"%s\" in \"%s\" (%lu)", name,
-                                   narrow(module_path(bound().module.get())).c_str(), GetLastError()));
+                                   to_ansi(module_path(bound().module.get())).c_str(), GetLastError()));
     return reinterpret_cast<F>(reinterpret_cast<void*>(found));
 }
 
@@ -157,7 +154,7 @@ void bind(const std::wstring& suite_folder)
         }
     }
     unavailable(tessel::format("Harrowlink.dll is neither in \"%s\" nor in \"%s\", and it is taken from nowhere else",
-                               narrow(tray_folder).c_str(), narrow(suite_folder).c_str()));
+                               to_ansi(tray_folder).c_str(), to_ansi(suite_folder).c_str()));
 }
 
 HL_Lib_Handle_* open_lib()

@@ -4,6 +4,7 @@
 #include "installer_db/packed_guid.h"
 #include "tessel/log/log.h"
 #include "tessel/registry2/key.h"
+#include "tessel/unicode/unicode.h"
 #include "toolbox/environment.h"
 #include "toolbox/processes.h"
 #include "toolbox/restart.h"
@@ -110,13 +111,13 @@ void look(leftovers& left, const ProductInfo& info, bool everything_to_go)
     left.installer_registration(names.product.upgrade_code);
     left.folder(path_of(engine.folder));
     left.folder(path_of(engine.data_folder));
-    const std::string suite_program = to_narrow_name(suite.service_program);
+    const std::string suite_program = tessel::unicode::to_ansi(suite.service_program);
     left.file(path_of(suite.folder) + suite_program);
-    left.service(to_narrow_name(suite.service_name));
+    left.service(tessel::unicode::to_ansi(suite.service_name));
     for (const family::service& service : {engine.watch, engine.scanning})
         left.service(service.name);
     for (const std::string& program :
-         {suite_program, engine.watch.program, engine.scanning.program, to_narrow_name(names.tray.program)})
+         {suite_program, engine.watch.program, engine.scanning.program, tessel::unicode::to_ansi(names.tray.program)})
         left.process(program);
 }
 

@@ -45,15 +45,12 @@ const wchar_t uninstall_path[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 // names). The installation folder is used as a search text, so it must never
 // come out empty: where the code page cannot convert it, each byte becomes one
 // character.
-std::wstring widened(const std::string& path)
+std::wstring wide_search_text(const std::string& path)
 {
     try {
-        return tessel::unicode::to_wide(path, CP_ACP);
+        return tessel::unicode::from_ansi(path);
     } catch (const std::exception&) {
-        std::wstring wide;
-        for (const char c : path)
-            wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-        return wide;
+        return tessel::unicode::widened_byte_for_byte(path);
     }
 }
 
@@ -62,7 +59,7 @@ std::wstring widened(const std::string& path)
 struct run_context {
     run_context(ProductInfo& record, bool detected)
         : info(record), version_detected(detected), profile(product_profile()),
-          names(family::names_of(profile)), install_dir_wide(widened(record.install_dir))
+          names(family::names_of(profile)), install_dir_wide(wide_search_text(record.install_dir))
     {
     }
 

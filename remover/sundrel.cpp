@@ -17,17 +17,10 @@
 
 #include <vector>
 
+using tessel::unicode::from_ansi;
+using tessel::unicode::to_ansi;
+
 namespace {
-
-std::wstring widened(const std::string& shell_folder)
-{
-    return tessel::unicode::to_wide(shell_folder, CP_ACP);
-}
-
-std::string narrowed(const std::wstring& text)
-{
-    return tessel::unicode::to_narrow(text, CP_ACP, false);
-}
 
 // The pair of handles every suite operation opens afresh; both are closed when
 // the operation ends, whichever way it ends.
@@ -158,13 +151,13 @@ std::wstring sundrel31x_remover::get_product_folder(std::wstring product_key)
 std::wstring sundrel31x_remover::get_product_user_data_folder(std::wstring product_key)
 {
     const std::wstring name = get_product_name(product_key);
-    return widened(get_app_data_folder()) + maker_ + L"\\" + name + L"\\";
+    return from_ansi(get_app_data_folder()) + maker_ + L"\\" + name + L"\\";
 }
 
 std::wstring sundrel31x_remover::get_product_common_data_folder(std::wstring product_key)
 {
     const std::wstring name = get_product_name(product_key);
-    return widened(get_common_app_data_folder()) + maker_ + L"\\" + name + L"\\";
+    return from_ansi(get_common_app_data_folder()) + maker_ + L"\\" + name + L"\\";
 }
 
 std::string sundrel31x_remover::read_user_email_from_sundrel_31x(std::wstring product_key)
@@ -178,7 +171,7 @@ std::string sundrel31x_remover::read_user_email_from_sundrel_31x(std::wstring pr
         const std::wstring email = name + L"@" + site;
         if (email != L"@") {
             tessel::log::info(L"Email set to %s from suite config of SunDrel version 3.1.x", email.c_str());
-            return narrowed(email);
+            return to_ansi(email);
         }
     } catch (const harrowlink_unavailable&) {
         throw;
@@ -211,19 +204,19 @@ void sundrel31x_remover::remove_sundrel_31x()
 {
     if (count_products() <= 1) {
         framework_removed_ = true;
-        const std::string suite_folder = narrowed(suite_folder_);
-        const std::string service_program = narrowed(service_program_);
+        const std::string suite_folder = to_ansi(suite_folder_);
+        const std::string service_program = to_ansi(service_program_);
         try {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Code ****");
             const std::wstring program = suite_folder_ + service_program_;
             if (launch_and_wait_for_exit_code(program, L"/stop", suite_folder_) != 0)
                 deal_with_process(service_program);
             if (launch_and_wait_for_exit_code(program, L"/uninstall", suite_folder_) != 0)
-                remove_service(narrowed(service_name_), service_program, true);
+                remove_service(to_ansi(service_name_), service_program, true);
             for (const std::string& name : list_files(suite_folder, "*"))
                 if (plain_name_or_logged(name))
                     delete_file(suite_folder + name);
-            remove_folder(suite_folder + narrowed(suite_.languages));
+            remove_folder(suite_folder + to_ansi(suite_.languages));
             remove_empty_folder(suite_folder);
             tessel::log::info("Sundrel 3.1.x INSTALLDIR was removed");
         } catch (...) {

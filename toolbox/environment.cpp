@@ -202,12 +202,12 @@ std::string get_program_files_folder() { return get_shell_folder(CSIDL_PROGRAM_F
 
 std::string path_of(const family::place& place)
 {
-    return get_shell_folder(place.shell_folder) + to_narrow_name(place.path);
+    return get_shell_folder(place.shell_folder) + tessel::unicode::to_ansi(place.path);
 }
 
 std::wstring wide_path_of(const family::place& place)
 {
-    return tessel::unicode::to_wide(get_shell_folder(place.shell_folder), CP_ACP) + place.path;
+    return tessel::unicode::from_ansi(get_shell_folder(place.shell_folder)) + place.path;
 }
 
 std::string get_own_program_folder()

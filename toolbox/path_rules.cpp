@@ -326,7 +326,7 @@ bool is_plain_name(const std::string& name)
     // Judged in the characters the system will see: in a double-byte code page
     // a backslash byte can be the second half of a character.
     try {
-        return is_plain_name(tessel::unicode::to_wide(name, CP_ACP));
+        return is_plain_name(tessel::unicode::from_ansi(name));
     } catch (const std::exception&) {
         return false;
     }
@@ -352,7 +352,7 @@ bool refuses_to_delete(const std::string& path)
 {
     const wchar_t* why = not_local;
     try {
-        why = refusal(tessel::unicode::to_wide(path, CP_ACP));
+        why = refusal(tessel::unicode::from_ansi(path));
     } catch (const std::exception&) {
     }
     if (why)

@@ -275,8 +275,8 @@ bool run_and_wait(const std::string& directory, const std::string& program, cons
     }
     const std::string command_line = quoted_command_line(path, arguments);
     try {
-        const unique_handle process = start_without_console(tessel::unicode::to_wide(command_line, CP_ACP),
-                                                            tessel::unicode::to_wide(directory, CP_ACP));
+        const unique_handle process = start_without_console(tessel::unicode::from_ansi(command_line),
+                                                            tessel::unicode::from_ansi(directory));
         return process && wait_for_child(process.get(), command_line) == WAIT_OBJECT_0;
     } catch (const std::exception&) {
         return false; // a path the code page cannot carry names no program
@@ -288,7 +288,7 @@ DWORD launch_and_wait_for_exit_code(const std::wstring& file, const std::wstring
 {
     tessel::log::info("launch_and_wait_for_exit_code: \"%ls\" %ls", file.c_str(), parameters.c_str());
     if (!is_full_path(file)) {
-        refuse_start(tessel::unicode::to_narrow(file, CP_ACP, false));
+        refuse_start(tessel::unicode::to_ansi(file));
         return 1;
     }
 

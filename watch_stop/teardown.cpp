@@ -106,7 +106,7 @@ bool below(unsigned major, unsigned minor, unsigned build, unsigned than_major, 
 // its own folder and the system folder, never from the current folder.
 void stop_through_product_library(const ProductInfo& info, const std::wstring& abbreviation)
 {
-    const std::wstring path = tessel::unicode::to_wide(info.install_dir, CP_ACP) + abbreviation + L".dll";
+    const std::wstring path = tessel::unicode::from_ansi(info.install_dir) + abbreviation + L".dll";
     if (!is_full_path(path))
         throw tessel::exception_w(L"%s is not a full path: the product library is not loaded", path.c_str());
     const tessel::unique_module library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -364,7 +364,7 @@ void stop_watch_service_legacy()
     tessel::log::info("stopping AV Watch Service 1.5.33");
     std::string path;
     try {
-        path = path_of(engine.folder) + to_narrow_name(engine.library);
+        path = path_of(engine.folder) + tessel::unicode::to_ansi(engine.library);
     } catch (const std::exception&) {
         tessel::log::info("failed to get CSIDL_PROGRAM_FILES_COMMON, exiting");
         return;
