@@ -19,6 +19,8 @@ namespace tessel {
 
 // `Close` is called only for a value other than the invalid one; what it returns
 // (BOOL, LONG, a pointer) is ignored: there is nothing to do about a failed close.
+// The thread's last error stays what it was before the close, so that code can
+// let an owner go before it reads GetLastError.
 // `T` is a pointer-like handle type; `Invalid` is its invalid value as a bit
 // pattern, since INVALID_HANDLE_VALUE is a cast and not a constant expression.
 template <typename T, auto Close, UINT_PTR Invalid = 0>
@@ -51,8 +53,11 @@ public:
     void reset(T value = invalid()) noexcept
     {
         const T old = std::exchange(value_, value);
-        if (reinterpret_cast<UINT_PTR>(old) != Invalid)
+        if (reinterpret_cast<UINT_PTR>(old) != Invalid) {
+            const DWORD last_error = GetLastError();
             Close(old);
+            SetLastError(last_error);
+        }
     }
 
     // For out-parameters: whatever was owned is released first.

@@ -16,6 +16,15 @@ void record_close(HANDLE value) { closed.push_back(reinterpret_cast<UINT_PTR>(va
 using null_invalid = tessel::unique_any<HANDLE, record_close>;
 using minus_one_invalid = tessel::unique_any<HANDLE, record_close, static_cast<UINT_PTR>(-1)>;
 
+// A close that fails, as CloseHandle or FindClose do on a handle gone bad.
+void failing_close(HANDLE value)
+{
+    record_close(value);
+    SetLastError(ERROR_INVALID_HANDLE);
+}
+
+using failing_owner = tessel::unique_any<HANDLE, failing_close>;
+
 HANDLE value(UINT_PTR bits) { return reinterpret_cast<HANDLE>(bits); }
 
 class unique_any : public testing::Test
@@ -79,6 +88,33 @@ TEST_F(unique_any, reset_closes_the_old_value_and_keeps_the_new_one)
     owner.reset();
     EXPECT_EQ((std::vector<UINT_PTR>{1, 2}), closed);
     EXPECT_FALSE(owner);
+}
+
+// Code that lets an owner go before it reads GetLastError reads the error of
+// its own call, not the close's.
+TEST_F(unique_any, closing_keeps_the_threads_last_error)
+{
+    {
+        failing_owner owner(value(6));
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        owner.reset();
+        EXPECT_EQ(std::vector<UINT_PTR>{6}, closed);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+
+        owner.reset(value(7));
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ((std::vector<UINT_PTR>{6, 7}), closed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+    // A real handle closed behind the owner's back: its own close fails.
+    const HANDLE raw = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, raw);
+    tessel::unique_handle event(raw);
+    ASSERT_TRUE(CloseHandle(raw));
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    event.reset();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 }
 
 TEST_F(unique_any, put_closes_the_old_value_and_receives_the_new_one)
