@@ -22,6 +22,14 @@ using tessel::unicode::to_ansi;
 
 namespace {
 
+// A suite operation whose failure is logged and the removal goes on; an
+// unavailable Harrowlink goes on up to the stage that chose this remover.
+template <class Body, class Logged>
+bool suite_operation(Body&& body, Logged&& logged)
+{
+    return tessel::log::logged_and_gone_on<harrowlink_unavailable>(body, logged);
+}
+
 // The pair of handles every suite operation opens afresh; both are closed when
 // the operation ends, whichever way it ends.
 struct HarrowlinkConnection {
@@ -100,17 +108,15 @@ int sundrel31x_remover::count_products()
 {
     tessel::log::info("Count products registered in Sundrel 3.1.x");
     int count = 0;
-    try {
-        HarrowlinkConnection connection(suite_folder_);
-        const int counted = harrowlink::products_count(connection.products.get());
-        if (counted < 0)
-            throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
-        count = counted;
-    } catch (const harrowlink_unavailable&) {
-        throw;
-    } catch (...) {
-        count = 0;
-    }
+    suite_operation(
+        [&] {
+            HarrowlinkConnection connection(suite_folder_);
+            const int counted = harrowlink::products_count(connection.products.get());
+            if (counted < 0)
+                throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
+            count = counted;
+        },
+        [] {});
     tessel::log::info("   number of products = %d", count);
     tessel::log::info("");
     return count;
@@ -119,28 +125,26 @@ int sundrel31x_remover::count_products()
 bool sundrel31x_remover::is_product_registered_in_sundrel_31x(std::wstring product_key)
 {
     tessel::log::info(L"Check if %s is registered in Sundrel 3.1.x", product_key.c_str());
-    try {
-        HarrowlinkConnection connection(suite_folder_);
-        return *harrowlink::products_name(connection.products.get(), product_key.c_str()) != L'\0';
-    } catch (const harrowlink_unavailable&) {
-        throw;
-    } catch (...) {
-        tessel::log::log_current_exception("is_product_registered_in_sundrel_31x()");
-    }
-    return false;
+    bool registered = false;
+    suite_operation(
+        [&] {
+            HarrowlinkConnection connection(suite_folder_);
+            registered = *harrowlink::products_name(connection.products.get(), product_key.c_str()) != L'\0';
+        },
+        [] { tessel::log::log_current_exception("is_product_registered_in_sundrel_31x()"); });
+    return registered;
 }
 
 std::wstring sundrel31x_remover::get_product_name(std::wstring product_key)
 {
-    try {
-        HarrowlinkConnection connection(suite_folder_);
-        return harrowlink::products_name(connection.products.get(), product_key.c_str());
-    } catch (const harrowlink_unavailable&) {
-        throw;
-    } catch (...) {
-        tessel::log::log_current_exception("can't retrieve product name, ");
-    }
-    return std::wstring();
+    std::wstring name;
+    suite_operation(
+        [&] {
+            HarrowlinkConnection connection(suite_folder_);
+            name = harrowlink::products_name(connection.products.get(), product_key.c_str());
+        },
+        [] { tessel::log::log_current_exception("can't retrieve product name, "); });
+    return name;
 }
 
 std::wstring sundrel31x_remover::get_product_folder(std::wstring product_key)
@@ -188,15 +192,13 @@ std::string sundrel31x_remover::read_user_email_from_sundrel_31x(std::wstring pr
 void sundrel31x_remover::unregister_product_from_sundrel_31x(std::wstring product_key)
 {
     tessel::log::info(L"Unregister %s from Sundrel 3.1.x", product_key.c_str());
-    try {
-        HarrowlinkConnection connection(suite_folder_);
-        if (!harrowlink::products_unregister(connection.products.get(), product_key.c_str()))
-            throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
-    } catch (const harrowlink_unavailable&) {
-        throw;
-    } catch (...) {
-        tessel::log::log_current_exception("unregister_product_from_sundrel_31x()");
-    }
+    suite_operation(
+        [&] {
+            HarrowlinkConnection connection(suite_folder_);
+            if (!harrowlink::products_unregister(connection.products.get(), product_key.c_str()))
+                throw tessel::exception_w(harrowlink::last_error_description(connection.products.get()));
+        },
+        [] { tessel::log::log_current_exception("unregister_product_from_sundrel_31x()"); });
     tessel::log::info(L"");
 }
 
@@ -206,7 +208,7 @@ void sundrel31x_remover::remove_sundrel_31x()
         framework_removed_ = true;
         const std::string suite_folder = to_ansi(suite_folder_);
         const std::string service_program = to_ansi(service_program_);
-        try {
+        tessel::log::logged_and_gone_on([&] {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Code ****");
             const std::wstring program = suite_folder_ + service_program_;
             if (launch_and_wait_for_exit_code(program, L"/stop", suite_folder_) != 0)
@@ -219,12 +221,10 @@ void sundrel31x_remover::remove_sundrel_31x()
             remove_folder(suite_folder + to_ansi(suite_.languages));
             remove_empty_folder(suite_folder);
             tessel::log::info("Sundrel 3.1.x INSTALLDIR was removed");
-        } catch (...) {
-            tessel::log::error("some exception occured while removing sundrel_31x INSTALLDIR");
-        }
+        }, [] { tessel::log::error("some exception occured while removing sundrel_31x INSTALLDIR"); });
 
         tessel::log::info("");
-        try {
+        tessel::log::logged_and_gone_on([&] {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Data ****");
             std::vector<std::string> folders;
             for (const family::place& folder : suite_.data_folders)
@@ -233,42 +233,38 @@ void sundrel31x_remover::remove_sundrel_31x()
             for (const std::string& folder : folders)
                 remove_folder(folder);
             remove_empty_folder(maker_data);
-        } catch (...) {
-            tessel::log::error("some exception occured while removing sundrel_31x data");
-        }
+        }, [] { tessel::log::error("some exception occured while removing sundrel_31x data"); });
 
         tessel::log::info("");
-        try {
+        tessel::log::logged_and_gone_on([&] {
             tessel::log::info("**** Let's remove Sundrel 3.1.x Registry Component ****");
             for (const std::wstring& key_path : suite_.component_key_paths)
                 remove_components_by_key_path(key_path);
-        } catch (...) {
-            tessel::log::error("some exception occured while removing sundrel_31x registry components");
-        }
+        }, [] { tessel::log::error("some exception occured while removing sundrel_31x registry components"); });
 
         const family::key& identity = suite_.identity;
         const std::wstring& maker_key = identity.parent;
-        try {
-            remove_regkey(identity.root, maker_key, identity.name, true);
-            tessel::log::info(L"");
-            tessel::log::info(L"Removed regkey HKEY_LOCAL_MACHINE\\%ls\\Hostmark", maker_key.c_str());
-            tessel::log::info(L"");
-        } catch (...) {
-            tessel::log::info(L"");
-            tessel::log::error(L"some exception occured while removing registry key HKEY_LOCAL_MACHINE\\%ls\\Hostmark",
-                               maker_key.c_str());
-            tessel::log::info(L"");
-        }
+        tessel::log::logged_and_gone_on(
+            [&] {
+                remove_regkey(identity.root, maker_key, identity.name, true);
+                tessel::log::info(L"");
+                tessel::log::info(L"Removed regkey HKEY_LOCAL_MACHINE\\%ls\\Hostmark", maker_key.c_str());
+                tessel::log::info(L"");
+            },
+            [&] {
+                tessel::log::info(L"");
+                tessel::log::error(
+                    L"some exception occured while removing registry key HKEY_LOCAL_MACHINE\\%ls\\Hostmark",
+                    maker_key.c_str());
+                tessel::log::info(L"");
+            });
     }
-    try {
-        fix_sundrel_shared_dll_counters();
-    } catch (...) {
-    }
+    tessel::log::logged_and_gone_on([&] { fix_sundrel_shared_dll_counters(); }, [] {});
 }
 
 void sundrel31x_remover::fix_sundrel_shared_dll_counters()
 {
-    try {
+    suite_operation([&] {
         int count = count_products();
         if (count >= 1) {
             if (is_product_registered_in_sundrel_31x(suite_.product_key))
@@ -284,10 +280,7 @@ void sundrel31x_remover::fix_sundrel_shared_dll_counters()
         tessel::log::info("Number of products with Sundrel according to configurations files: %d", count);
         for (const std::wstring& pattern : suite_.counter_patterns)
             set_shared_dll_counters(pattern, count);
-    } catch (const harrowlink_unavailable&) {
-        throw;
-    } catch (...) {
-    }
+    }, [] {});
 }
 
 void free_harrowlink()

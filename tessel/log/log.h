@@ -152,4 +152,25 @@ void error(const wchar_t* format, ...);
 // anything else.
 void log_current_exception(const std::string& context);
 
+// No exception class: what every exception but those of Passed go on up means.
+struct nothing_passed {};
+
+// "Log the exception and go on": runs body() and answers true; where it raises,
+// logged() is called from inside the handler (where log_current_exception
+// describes the exception) and false is answered. Exceptions of the class
+// Passed go on up untouched.
+template <class Passed = nothing_passed, class Body, class Logged>
+bool logged_and_gone_on(Body&& body, Logged&& logged)
+{
+    try {
+        body();
+        return true;
+    } catch (const Passed&) {
+        throw;
+    } catch (...) {
+        logged();
+        return false;
+    }
+}
+
 } // namespace tessel::log
