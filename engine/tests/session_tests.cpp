@@ -8,6 +8,7 @@
 #include "engine/session.h"
 #include "tessel/log/log.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 #include "log_capture.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +30,6 @@ const wchar_t* const engine_version = L"2.1.7";  // 14-entry table
 #else
 const wchar_t* const engine_version = L"2.1.12";  // 15-entry table
 #endif
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 std::string raised_by(const std::function<void()>& call)
 {

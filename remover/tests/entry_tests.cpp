@@ -2,6 +2,7 @@
 // decision and the two ways a run ends, read from its exit code and logs.
 #include "log_lines.h"
 #include "run_support.h"
+#include "texts.h"
 #include "uninstall_entry.h"
 #include "tessel/registry2/key.h"
 
@@ -167,11 +168,7 @@ TEST_P(remove_version, decides_version_and_directory)
     program_run run = run_program("Remove.exe", "C:\\work\\version");
     EXPECT_EQ(0u, run.exit_code);
     auto texts = texts_of(parse_log(run.log_file));
-    auto at = texts.begin();
-    for (const std::string& line : c.expected) {
-        at = std::find(at, texts.end(), line);
-        EXPECT_NE(texts.end(), at) << "missing or out of order: " << line;
-    }
+    EXPECT_TRUE(in_order(texts, c.expected));
     for (const std::string& line : c.absent)
         EXPECT_EQ(texts.end(), std::find(texts.begin(), texts.end(), line)) << line;
     EXPECT_EQ(completed_ok, last_nonempty(parse_log(run.log_file)));

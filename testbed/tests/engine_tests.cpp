@@ -4,6 +4,7 @@
 #include "testbed/common/environment.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 #include "testbed/qelva/qelva_application.h"
 #include "testbed/tests/engine_client.h"
 
@@ -19,11 +20,6 @@ using namespace testbed;
 using testbed::tests::engine_client;
 
 const std::vector<std::string> four_reports = {"state", "settings", "schedule", "protection"};
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 size_t thread_count()
 {

@@ -4,6 +4,7 @@
 #include "testbed/common/environment.h"
 #include "testbed/harrowlink/harrowlink.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 #include "tessel/unique_any.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +15,6 @@
 namespace {
 
 using namespace testbed;
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 bool trace_has(const std::string& text)
 {

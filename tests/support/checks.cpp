@@ -2,19 +2,6 @@
 
 #include "tessel/unique_any.h"
 
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-std::vector<std::string> narrow_lines(const std::vector<std::wstring>& texts)
-{
-    std::vector<std::string> result;
-    for (const std::wstring& text : texts)
-        result.push_back(narrow(text));
-    return result;
-}
-
 namespace {
 
 tessel::unique_hkey open_for_reading(HKEY root, const std::wstring& path, REGSAM view)

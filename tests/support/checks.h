@@ -2,15 +2,12 @@
 // checks do not depend on the code under test.
 #pragma once
 
+#include "texts.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
-
-// Text for assertion messages: each character cut to one byte (the names the
-// tests use are ASCII).
-std::string narrow(const std::wstring& text);
-std::vector<std::string> narrow_lines(const std::vector<std::wstring>& texts);
 
 // Whether the key at path below root opens for reading; view is 0 (the
 // process's own), KEY_WOW64_32KEY or KEY_WOW64_64KEY.

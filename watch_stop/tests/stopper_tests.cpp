@@ -6,6 +6,7 @@
 #include "log_capture.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,6 @@ std::vector<std::string> marked_lines(const log_capture& capture)
                                                                                 : ' ') +
                         " " + line.text);
     return lines;
-}
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
 }
 
 class stopper_bed : public ::testing::Test

@@ -8,6 +8,7 @@
 #include "testbed/common/environment.h"
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 
 #include <shlobj.h>
 
@@ -16,11 +17,6 @@
 namespace {
 
 using namespace testbed;
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
 
 TEST(engine_version, picks_the_way_at_each_boundary)
 {

@@ -5,6 +5,7 @@
 
 #include "testbed/common/names.h"
 #include "testbed/kit/kit.h"
+#include "texts.h"
 
 namespace {
 
@@ -17,19 +18,6 @@ struct way
     std::vector<std::string> way_lines;  // in this order, with others between
     bool unreadable_version = false;
 };
-
-// Whether the lines hold the expected ones in their order.
-bool holds_in_order(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
-{
-    auto at = lines.begin();
-    for (const std::string& line : expected) {
-        at = std::find(at, lines.end(), line);
-        if (at == lines.end())
-            return false;
-        ++at;
-    }
-    return true;
-}
 
 const std::string engine_dll = "Loading C:\\Program Files (x86)\\Common Files\\Common Sundrel Suite\\Scancore\\Scancore.dll";
 
@@ -76,7 +64,7 @@ TEST_F(teardown_bed, each_way_stops_the_running_watch_service)
         ASSERT_TRUE(watch_service_runs());
         std::vector<std::string> lines =
             logged_by([&] { stop_and_delete_services(info, L"QELVA", false); }, w.name);
-        EXPECT_TRUE(holds_in_order(lines, w.way_lines)) << ::testing::PrintToString(lines);
+        EXPECT_TRUE(in_order(lines, w.way_lines)) << ::testing::PrintToString(lines);
         EXPECT_EQ(DWORD(SERVICE_STOPPED), kit::service_state(watch_service_name));
         EXPECT_FALSE(scanning_service_runs());
         kit::remove_all_doubles();

@@ -220,30 +220,12 @@ int private_copies()
     return count;
 }
 
-::testing::AssertionResult in_order(const std::vector<std::string>& texts, const std::vector<std::string>& expected)
-{
-    size_t at = 0;
-    for (const std::string& line : expected) {
-        while (at < texts.size() && texts[at] != line)
-            ++at;
-        if (at == texts.size())
-            return ::testing::AssertionFailure() << "missing, or out of order: \"" << line << "\"";
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
-}
-
 bool has(const std::vector<std::string>& texts, const std::string& text)
 {
     for (const std::string& line : texts)
         if (line == text)
             return true;
     return false;
-}
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
 }
 
 void print_log(const char* title, const std::vector<std::string>& texts)

@@ -7,6 +7,7 @@
 
 #include "testbed/kit/kit.h"
 #include "log_capture.h"
+#include "texts.h"
 
 #include <gtest/gtest.h>
 
@@ -59,10 +60,7 @@ bool value_exists(const std::wstring& path, const std::wstring& name);
 // Folders "Harrowlink.*" in the temporary folder: private copies of the library.
 int private_copies();
 
-// True when the texts hold every expected line, in this order (others may lie between).
-::testing::AssertionResult in_order(const std::vector<std::string>& texts, const std::vector<std::string>& expected);
 bool has(const std::vector<std::string>& texts, const std::string& text);
-std::string narrow(const std::wstring& text);
 void print_log(const char* title, const std::vector<std::string>& texts);
 
 // The suite stage of the stage sequence itself, for the default maker and a
