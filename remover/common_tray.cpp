@@ -87,7 +87,7 @@ void clean_tray_registry(const CommonTrayRemover& tray, const family::tray_names
 
 // Whether a component's key path names a file in the folder (which ends with
 // a backslash); the installer writes some drives' colon as "?" ("C?\...").
-bool lies_in(std::wstring key_path, const std::wstring& folder)
+bool names_a_file_in(std::wstring key_path, const std::wstring& folder)
 {
     if (key_path.size() >= 2 && key_path[1] == L'?')
         key_path[1] = L':';
@@ -104,7 +104,7 @@ std::set<std::wstring> tray_packages(const std::vector<component_value>& removed
     std::set<std::wstring> inside;
     std::set<std::wstring> elsewhere;
     for (const component_value& value : removed)
-        (lies_in(value.key_path, tray_folder) ? inside : elsewhere).insert(tessel::lower_ascii(value.product));
+        (names_a_file_in(value.key_path, tray_folder) ? inside : elsewhere).insert(tessel::lower_ascii(value.product));
     const family::names table = family::names_of(product_profile());
     for (const std::wstring& upgrade_code : {table.product.upgrade_code, table.sibling.upgrade_code})
         for (const std::wstring& product : products_of_upgrade_code(upgrade_code))
