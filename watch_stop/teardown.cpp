@@ -60,12 +60,6 @@ void terminate(const std::string& exe)
     terminate_processes(adjust_process_name(exe), false);
 }
 
-// Up to 15 seconds; true once the program has gone.
-bool wait_until_gone(const std::string& exe)
-{
-    return wait_until_ended(exe, stop_limit_ms);
-}
-
 bool neither_service_runs()
 {
     return !watch_service_runs() && !scanning_service_runs();
@@ -302,7 +296,7 @@ bool stop_scancore_watch_service(const ProductInfo& info, const std::wstring& ab
         // A way that raises skips the polling.
         try {
             stop_watch_service_by_version(info, abbreviation);
-            wait_until_gone(watch_service_exe);
+            wait_until_ended(watch_service_exe, stop_limit_ms);
         } catch (const std::exception& e) {
             tessel::log::info("stop_scancore_watch_service exception: %s", e.what());
         } catch (...) {
@@ -319,7 +313,7 @@ bool stop_scanning_service()
     try {
         if (scanning_service_runs()) {
             run_and_wait(engine_folder(), scanning_service_exe, "/p");
-            if (!wait_until_gone(scanning_service_exe)) {
+            if (!wait_until_ended(scanning_service_exe, stop_limit_ms)) {
                 tessel::log::info("Attempting to kill AV Scanning Service");
                 terminate(scanning_service_exe);
             }
