@@ -369,16 +369,32 @@ bool has_view_aware_deletion() noexcept
     return view_aware_deletion() != nullptr;
 }
 
-LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept
+namespace {
+
+// The code of the failure the deletion raised.
+template <class Deletion>
+LONG status_of(Deletion deletion) noexcept
 {
     try {
-        delete_key(parent, name, in, subtree::refuse);
+        deletion();
         return ERROR_SUCCESS;
     } catch (const generic& e) {
         return e.code();
     } catch (...) {
         return ERROR_NO_UNICODE_TRANSLATION;  // a failure whose name the message could not hold
     }
+}
+
+} // namespace
+
+LONG delete_subkey(HKEY parent, const std::wstring& name, view in, subtree how) noexcept
+{
+    return status_of([&] { delete_key(parent, name, in, how); });
+}
+
+LONG delete_value_status(HKEY key, const std::wstring& name) noexcept
+{
+    return status_of([&] { delete_value(key, name); });
 }
 
 std::wstring up_to_first_nul(std::wstring text)

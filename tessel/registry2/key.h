@@ -231,9 +231,10 @@ void delete_value(HKEY key, const std::wstring& name);
 // Whether the system has the view-aware deletion.
 bool has_view_aware_deletion() noexcept;
 
-// delete_key of a key without subkeys, for callers that report the system's
-// result themselves: 0 when it went, else the failure's code.
-LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept;
+// delete_key and delete_value for callers that report the system's result
+// themselves: 0 when it went, else the failure's code.
+LONG delete_subkey(HKEY parent, const std::wstring& name, view in, subtree how = subtree::refuse) noexcept;
+LONG delete_value_status(HKEY key, const std::wstring& name) noexcept;
 
 // What a Win32 call sees of a text read from the registry: the text up to its
 // first NUL. The key gives back what is stored, inner NULs included (a value

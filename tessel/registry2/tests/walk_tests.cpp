@@ -3,6 +3,7 @@
 // that passes over what cannot go.
 #include "scratch.h"
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -145,4 +146,46 @@ TEST_F(scratch, a_deletion_that_attempts_each_subkey_passes_over_what_cannot_go)
     raw_create(raw.get(), L"whole\\x\\y");
     tessel::registry2::delete_key(raw.get(), L"whole", view::default_view, subtree::attempt_each);
     EXPECT_FALSE(raw_exists(raw.get(), L"whole"));
+}
+
+TEST_F(scratch, the_status_forms_answer_the_code_of_what_the_deletion_raised)
+{
+    raw_create(raw.get(), L"single");
+    raw_create(raw.get(), L"branch\\leaf");
+    raw_create(raw.get(), L"kept\\leaf");
+    raw_create(raw.get(), L"tree\\open");
+    const raw_key sealed = raw_create(raw.get(), L"tree\\sealed");
+    restrict_access(sealed.get(), L"D:P");
+    const DWORD one = 1;
+    raw_set(raw.get(), L"value", REG_DWORD, &one, sizeof one);
+
+    struct deletion
+    {
+        const wchar_t* name;
+        subtree how;
+        LONG expected;
+        bool gone;
+    };
+    const deletion deletions[] = {
+        {L"single", subtree::refuse, ERROR_SUCCESS, true},
+        {L"absent", subtree::refuse, ERROR_FILE_NOT_FOUND, true},
+        {L"absent", subtree::attempt_each, ERROR_FILE_NOT_FOUND, true},
+        {L"branch", subtree::attempt_each, ERROR_SUCCESS, true},
+        // A key with subkeys is refused without its subtree.
+        {L"kept", subtree::refuse, ERROR_ACCESS_DENIED, false},
+        // The first failure below, after every other subkey was attempted.
+        {L"tree", subtree::attempt_each, ERROR_ACCESS_DENIED, false},
+        {L"", subtree::attempt_each, ERROR_INVALID_PARAMETER, false},
+    };
+    for (const deletion& d : deletions) {
+        SCOPED_TRACE(std::string(d.name, d.name + std::wcslen(d.name)));
+        EXPECT_EQ(d.expected, tessel::registry2::delete_subkey(raw.get(), d.name, view::default_view, d.how));
+        if (*d.name)
+            EXPECT_EQ(!d.gone, raw_exists(raw.get(), d.name));
+    }
+    EXPECT_TRUE(raw_exists(raw.get(), L"kept\\leaf"));
+    EXPECT_FALSE(raw_exists(raw.get(), L"tree\\open"));
+
+    EXPECT_EQ(ERROR_SUCCESS, tessel::registry2::delete_value_status(raw.get(), L"value"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, tessel::registry2::delete_value_status(raw.get(), L"value"));
 }
