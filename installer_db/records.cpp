@@ -8,6 +8,7 @@
 #include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
 #include "toolbox/path_rules.h"
+#include "toolbox/registry_cleaning.h"
 
 #include <optional>
 #include <vector>
@@ -104,6 +105,14 @@ struct noted_component
     std::vector<component_value> values;
 };
 
+// The key at path below HKEY_LOCAL_MACHINE: nothing when it is absent, or
+// (with the line "! ERROR open key %ls failed: %d" naming it as
+// "HKLM\path", or as "HKLM\shown" when given) when it cannot be opened.
+unique_hkey open_reported(const std::wstring& path, REGSAM access, view in, const std::wstring& shown = {})
+{
+    return open_or_report(HKEY_LOCAL_MACHINE, path, access, in, L"HKLM\\" + (shown.empty() ? path : shown));
+}
+
 bool remove_noted(const noted_component& noted)
 {
     if (noted.in != view::default_view && !tessel::registry2::has_view_aware_deletion())
@@ -146,7 +155,7 @@ std::wstring find_product_code_by_upgrade_code(const std::wstring& upgrade_code)
         const std::wstring packed = pack_guid(upgrade_code);
         if (packed.empty())
             return not_found;
-        const unique_hkey codes = open_subkey(HKEY_LOCAL_MACHINE, upgrade_codes_path + packed, read_access, current);
+        const unique_hkey codes = open_reported(upgrade_codes_path + packed, read_access, current);
         if (!codes)
             return not_found;
         const std::optional<component_value> first = first_value(codes.get(), 300, 0);
@@ -168,17 +177,20 @@ std::vector<component_value> remove_components_by_key_path(const std::wstring& t
     try {
         tessel::log::info(L"Search Component %ls ", text.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, read_access, current);
         if (!user_data)
             return removed;
 
         std::vector<noted_component> noted;
         for (const std::wstring& sid : subkey_names(user_data.get(), 3000)) {
-            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
+            const std::wstring components_path = std::wstring(user_data_path) + L"\\" + sid + L"\\Components";
+            const unique_hkey components = open_reported(components_path, read_access, current);
             if (!components)
                 continue;
             walk_until_error(tessel::registry2::subkeys(components.get(), 3000), [&](const std::wstring& component) {
-                const unique_hkey opened = open_subkey(components.get(), component, read_access, current);
+                const unique_hkey opened =
+                    open_or_report(components.get(), component, read_access, current,
+                                   L"HKLM\\" + components_path + L"\\" + component);
                 if (!opened || !contains_ignoring_case(first_key_path(opened.get()), text))
                     return;
                 if (const std::optional<std::wstring> below = first_subkey(opened.get(), 3000)) {
@@ -213,15 +225,17 @@ void remove_product_component(const std::wstring& upgrade_code, const std::wstri
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search Component %ls ", packed_component.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, read_access, current);
         if (!user_data)
             return;
 
         for (const std::wstring& sid : subkey_names(user_data.get(), 260)) {
-            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
+            const std::wstring components_path = std::wstring(user_data_path) + L"\\" + sid + L"\\Components";
+            const unique_hkey components = open_reported(components_path, read_access, current);
             if (!components)
                 continue;
-            const unique_hkey component = open_subkey(components.get(), packed_component, change_access, current);
+            const unique_hkey component = open_or_report(components.get(), packed_component, change_access, current,
+                                                         L"HKLM\\" + components_path + L"\\" + packed_component);
             if (!component)
                 continue;
             const component_values values = values_of(component.get(), product);
@@ -253,13 +267,14 @@ void remove_product_feature(const std::wstring& upgrade_code, const std::wstring
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search %ls feature in %ls product", feature.c_str(), product.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, change_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, change_access, current);
         if (!user_data)
             return;
 
         for (const std::wstring& sid : subkey_names(user_data.get(), 260)) {
-            const unique_hkey features = open_subkey(user_data.get(), sid + L"\\Products\\" + product + L"\\Features",
-                                              change_access, current);
+            const unique_hkey features = open_reported(
+                std::wstring(user_data_path) + L"\\" + sid + L"\\Products\\" + product + L"\\Features", change_access,
+                current);
             if (!features)
                 continue;
             const LONG result = tessel::registry2::delete_value_status(features.get(), feature);
@@ -393,7 +408,7 @@ private:
     void remove_tree(const std::wstring& parent, const std::wstring& name, view in,
                      const std::wstring& shown_parent = {})
     {
-        const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, parent, change_access, in);
+        const unique_hkey key = open_reported(parent, change_access, in, shown_parent);
         if (!key)
             return;
         const LONG result = delete_subkey(key.get(), name, in, tessel::registry2::subtree::attempt_each);
@@ -412,12 +427,12 @@ private:
     // in it goes too.
     void remove_value_in_each(const std::wstring& parent)
     {
-        const unique_hkey keys = open_subkey(HKEY_LOCAL_MACHINE, parent, read_access, in_);
+        const unique_hkey keys = open_reported(parent, read_access, in_);
         if (!keys)
             return;
         for (const std::wstring& name : subkeys_of(parent, in_)) {
             const std::wstring path = parent + L"\\" + name;
-            const unique_hkey key = open_subkey(keys.get(), name, change_access, in_);
+            const unique_hkey key = open_or_report(keys.get(), name, change_access, in_, L"HKLM\\" + path);
             if (!key)
                 continue;
             const LONG result = tessel::registry2::delete_value_status(key.get(), packed_);
