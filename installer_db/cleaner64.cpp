@@ -23,7 +23,7 @@ constexpr DWORD name_chars = 300;
 constexpr DWORD data_bytes = 300;
 
 // Empty when the key cannot be opened, whatever the reason: for the opens the
-// cleaner reports with lines of its own, and for tests of a key's presence.
+// cleaner reports with lines of its own.
 unique_hkey open_raw(HKEY parent, const std::wstring& path, REGSAM access)
 {
     return tessel::registry2::open_subkey(parent, path, access, view::view_64);
@@ -82,7 +82,7 @@ void means64::locate_root_stores()
     const unique_hkey installer = open_raw(HKEY_CLASSES_ROOT, L"installer", locate_access);
     if (!installer)
         tessel::log::info(L"RegOpenKeyEx HKEY_CLASSES_ROOT\\Installer failed");
-    else if (open_raw(installer.get(), L"UpgradeCodes", locate_access))
+    else if (open_reported(installer.get(), L"UpgradeCodes", locate_access, L"HKCR\\installer\\UpgradeCodes"))
         add_root_store(L"HKCR");
 
     std::wstring path = L"HKLM";
@@ -106,7 +106,7 @@ void means64::m_search64(HKEY key, std::wstring& path)
         walk_until_error(tessel::registry2::subkeys(key, name_chars), [&](const std::wstring& name) {
             if (is_named(name, L"installer")) {
                 // A root store: its installer data is not searched further.
-                if (open_raw(key, name + L"\\UpgradeCodes", locate_access))
+                if (open_reported(key, name + L"\\UpgradeCodes", locate_access, path + L"\\" + name + L"\\UpgradeCodes"))
                     add_root_store(path);
                 return;
             }
@@ -175,7 +175,7 @@ void means64::remove_product_keys(const store& user_data, const wchar_t* list, b
     if (!keys)
         return;
     for (const std::wstring& product : product_codes_) {
-        if (!open_raw(keys.get(), product, locate_access))
+        if (!open_reported(keys.get(), product, locate_access, user_data.path + L"\\" + list + L"\\" + product))
             continue;
         const LONG result =
             tessel::registry2::delete_subkey(keys.get(), product, view::view_64, tessel::registry2::subtree::attempt_each);
