@@ -180,8 +180,9 @@ TEST_F(scratch, the_status_forms_answer_the_code_of_what_the_deletion_raised)
     for (const deletion& d : deletions) {
         SCOPED_TRACE(std::string(d.name, d.name + std::wcslen(d.name)));
         EXPECT_EQ(d.expected, tessel::registry2::delete_subkey(raw.get(), d.name, view::default_view, d.how));
-        if (*d.name)
+        if (*d.name) {
             EXPECT_EQ(!d.gone, raw_exists(raw.get(), d.name));
+        }
     }
     EXPECT_TRUE(raw_exists(raw.get(), L"kept\\leaf"));
     EXPECT_FALSE(raw_exists(raw.get(), L"tree\\open"));
