@@ -11,6 +11,7 @@
 #include "toolbox/registry_cleaning.h"
 
 #include <optional>
+#include <span>
 #include <vector>
 
 using namespace installer_db_detail;
@@ -61,7 +62,8 @@ std::optional<component_value> first_value(HKEY key, DWORD name_chars, DWORD dat
     const auto first = walk.begin();
     if (first == walk.end() || !first->read)
         return std::nullopt;
-    return component_value{first->name, text_of(first->data.data(), DWORD(first->data.size()))};
+    const std::span<const BYTE> data = first->data;
+    return component_value{first->name, data.empty() ? std::wstring() : text_of(data.data(), DWORD(data.size()))};
 }
 
 // Whether text holds part, both with A to Z folded.
