@@ -5,7 +5,7 @@
 void clean_installer_database(const std::wstring& upgrade_code)
 {
     if (is_wow64())
-        installer_db_cleaner64 cleaner(upgrade_code);
+        clean_installer_database64(upgrade_code);
     else
-        installer_db_cleaner32 cleaner(upgrade_code);
+        clean_installer_database32(upgrade_code);
 }

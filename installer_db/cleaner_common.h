@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -26,13 +27,33 @@ void log_section(const wchar_t* title, const wchar_t* rule);
 // colon as "?" in some key paths ("C?\...").
 std::wstring file_path_of(std::wstring key_path);
 
-// Deletes name below parent with its whole subtree, depth first, in the view,
-// and returns the first failure (0 when everything went). Never loops on a
-// subkey that cannot go.
-LONG delete_tree(HKEY parent, const std::wstring& name, tessel::registry2::view in);
+// Goes through a walk of the registry layer (subkeys or values) in the
+// registry's order, calling visit for each item; the walk ends quietly at its
+// first error, keeping what it met, as the installer data's walks do. What
+// visit raises passes on.
+template <class Walk, class Visit>
+void walk_until_error(Walk&& walk, Visit visit)
+{
+    using iterator = decltype(walk.begin());
+    std::optional<iterator> at;
+    try {
+        at.emplace(walk.begin());
+    } catch (const tessel::registry2::generic&) {
+        return;
+    }
+    while (!(*at == walk.end())) {
+        visit(**at);
+        try {
+            ++*at;
+        } catch (const tessel::registry2::generic&) {
+            return;
+        }
+    }
+}
 
 // Lowers the SharedDLLs counter of each key file (default registry view, where
-// 32-bit installers count); nothing when the counters' key cannot be opened.
+// 32-bit installers count); nothing when the counters' key is absent, and the
+// line "! ERROR open key %ls failed: %d" when it cannot be opened.
 void decrement_key_file_counters(const std::set<std::wstring>& key_files);
 
 } // namespace installer_db_detail

@@ -8,7 +8,10 @@
 #include "tessel/registry2/key.h"
 #include "toolbox/environment.h"
 #include "toolbox/path_rules.h"
+#include "toolbox/registry_cleaning.h"
 
+#include <optional>
+#include <span>
 #include <vector>
 
 using namespace installer_db_detail;
@@ -26,15 +29,41 @@ const wchar_t not_found[] = L"not found";
 constexpr REGSAM read_access = KEY_READ;                                         // 0x20019
 constexpr REGSAM change_access = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;  // 0x2001F
 
-// The name of a key's subkey at index, read into buffer (its size is the
-// longest name taken); false at the end or on any error.
-bool subkey_at(HKEY key, DWORD index, std::vector<wchar_t>& buffer, std::wstring& result)
+// The names of a key's subkeys in the registry's order, each read into a
+// buffer of name_chars characters; the listing ends at its first error.
+std::vector<std::wstring> subkey_names(HKEY key, DWORD name_chars)
 {
-    DWORD length = DWORD(buffer.size());
-    if (RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    result.assign(buffer.data(), length);
-    return true;
+    std::vector<std::wstring> names;
+    walk_until_error(tessel::registry2::subkeys(key, name_chars),
+                     [&](const std::wstring& name) { names.push_back(name); });
+    return names;
+}
+
+// The name of a key's first subkey; nothing when it has none or the listing
+// fails.
+std::optional<std::wstring> first_subkey(HKEY key, DWORD name_chars)
+{
+    try {
+        tessel::registry2::subkeys walk(key, name_chars);
+        const auto first = walk.begin();
+        if (!(first == walk.end()))
+            return *first;
+    } catch (const tessel::registry2::generic&) {
+    }
+    return std::nullopt;
+}
+
+// The name of a key's first value, read into a buffer of name_chars
+// characters, with up to data_bytes of its data as text; nothing when there
+// is none or it does not fit.
+std::optional<component_value> first_value(HKEY key, DWORD name_chars, DWORD data_bytes)
+{
+    tessel::registry2::values walk(key, name_chars, data_bytes);
+    const auto first = walk.begin();
+    if (first == walk.end() || !first->read)
+        return std::nullopt;
+    const std::span<const BYTE> data = first->data;
+    return component_value{first->name, data.empty() ? std::wstring() : text_of(data.data(), DWORD(data.size()))};
 }
 
 // Whether text holds part, both with A to Z folded.
@@ -43,16 +72,16 @@ bool contains_ignoring_case(const std::wstring& text, const std::wstring& part)
     return tessel::lower_ascii(text).find(tessel::lower_ascii(part)) != std::wstring::npos;
 }
 
-// The key path in a component's first value; empty when there is none.
+// The key path in a component's first value; empty when there is none or
+// it cannot be read.
 std::wstring first_key_path(HKEY component)
 {
-    std::vector<wchar_t> name(3000);
-    alignas(wchar_t) BYTE data[3000];
-    DWORD name_length = DWORD(name.size());
-    DWORD data_length = sizeof data;
-    if (RegEnumValueW(component, 0, name.data(), &name_length, nullptr, nullptr, data, &data_length) != ERROR_SUCCESS)
+    try {
+        const std::optional<component_value> first = first_value(component, 3000, 3000);
+        return first ? first->key_path : std::wstring();
+    } catch (const tessel::registry2::generic&) {
         return {};
-    return text_of(data, data_length);
+    }
 }
 
 // Every value of a component: whose it is and the key path it holds. A value
@@ -60,24 +89,15 @@ std::wstring first_key_path(HKEY component)
 std::vector<component_value> values_with_key_paths(HKEY component)
 {
     std::vector<component_value> values;
-    DWORD longest_name = 0;
-    DWORD longest_data = 0;
-    if (RegQueryInfoKeyW(component, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longest_name,
-                         &longest_data, nullptr, nullptr) != ERROR_SUCCESS)
-        return values;
-    std::vector<wchar_t> name(longest_name + 1);
-    std::vector<BYTE> data(longest_data + sizeof(wchar_t));
-    for (DWORD index = 0;; ++index) {
-        DWORD name_length = DWORD(name.size());
-        DWORD data_length = DWORD(data.size());
-        const LONG result =
-            RegEnumValueW(component, index, name.data(), &name_length, nullptr, nullptr, data.data(), &data_length);
-        if (result == ERROR_MORE_DATA)
-            continue;
-        if (result != ERROR_SUCCESS)
-            return values;
-        values.push_back({std::wstring(name.data(), name_length), text_of(data.data(), data_length)});
+    try {
+        walk_until_error(tessel::registry2::values::whole(component), [&](const tessel::registry2::value_entry& value) {
+            if (value.read)
+                values.push_back({value.name, text_of(value.data.data(), DWORD(value.data.size()))});
+        });
+    } catch (const tessel::registry2::generic&) {
+        // The key's sizes could not be had: nothing is known of its values.
     }
+    return values;
 }
 
 struct noted_component
@@ -86,6 +106,14 @@ struct noted_component
     view in;
     std::vector<component_value> values;
 };
+
+// The key at path below HKEY_LOCAL_MACHINE: nothing when it is absent, or
+// (with the line "! ERROR open key %ls failed: %d" naming it as
+// "HKLM\path", or as "HKLM\shown" when given) when it cannot be opened.
+unique_hkey open_reported(const std::wstring& path, REGSAM access, view in, const std::wstring& shown = {})
+{
+    return open_or_report(HKEY_LOCAL_MACHINE, path, access, in, L"HKLM\\" + (shown.empty() ? path : shown));
+}
 
 bool remove_noted(const noted_component& noted)
 {
@@ -109,22 +137,14 @@ struct component_values
 component_values values_of(HKEY component, const std::wstring& product)
 {
     component_values found;
-    wchar_t name[260];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 260;
-        const LONG result = RegEnumValueW(component, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA) {
-            ++found.others;  // unread, so never the product's to remove
-            continue;
-        }
-        if (result != ERROR_SUCCESS)
-            return found;
-        const std::wstring value(name, length);
-        if (value == product)
-            found.ours.push_back(value);
+    walk_until_error(tessel::registry2::values(component, 260), [&](const tessel::registry2::value_entry& value) {
+        // An unread name is never the product's to remove.
+        if (value.read && value.name == product)
+            found.ours.push_back(value.name);
         else
             ++found.others;
-    }
+    });
+    return found;
 }
 
 } // namespace
@@ -137,14 +157,13 @@ std::wstring find_product_code_by_upgrade_code(const std::wstring& upgrade_code)
         const std::wstring packed = pack_guid(upgrade_code);
         if (packed.empty())
             return not_found;
-        const unique_hkey codes = open_subkey(HKEY_LOCAL_MACHINE, upgrade_codes_path + packed, read_access, current);
+        const unique_hkey codes = open_reported(upgrade_codes_path + packed, read_access, current);
         if (!codes)
             return not_found;
-        wchar_t name[300];
-        DWORD length = 300;
-        if (RegEnumValueW(codes.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        const std::optional<component_value> first = first_value(codes.get(), 300, 0);
+        if (!first)
             return not_found;
-        const std::wstring product(name, length);
+        const std::wstring& product = first->product;
         if (!is_packed_code(product))
             return not_found;  // no product's name: the key is not the installer's
         tessel::log::info(L"    ProductCode is %ls (%ls)", product.c_str(), unpack_guid(product).c_str());
@@ -160,31 +179,30 @@ std::vector<component_value> remove_components_by_key_path(const std::wstring& t
     try {
         tessel::log::info(L"Search Component %ls ", text.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, read_access, current);
         if (!user_data)
             return removed;
 
         std::vector<noted_component> noted;
-        std::vector<wchar_t> buffer(3000);
-        std::wstring sid;
-        for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
+        for (const std::wstring& sid : subkey_names(user_data.get(), 3000)) {
+            const std::wstring components_path = std::wstring(user_data_path) + L"\\" + sid + L"\\Components";
+            const unique_hkey components = open_reported(components_path, read_access, current);
             if (!components)
                 continue;
-            std::wstring component;
-            for (DWORD c = 0; subkey_at(components.get(), c, buffer, component); ++c) {
-                const unique_hkey opened = open_subkey(components.get(), component, read_access, current);
+            walk_until_error(tessel::registry2::subkeys(components.get(), 3000), [&](const std::wstring& component) {
+                const unique_hkey opened =
+                    open_or_report(components.get(), component, read_access, current,
+                                   L"HKLM\\" + components_path + L"\\" + component);
                 if (!opened || !contains_ignoring_case(first_key_path(opened.get()), text))
-                    continue;
-                std::wstring first_subkey;
-                if (subkey_at(opened.get(), 0, buffer, first_subkey)) {
-                    const LONG result = delete_subkey(opened.get(), first_subkey, current);
+                    return;
+                if (const std::optional<std::wstring> below = first_subkey(opened.get(), 3000)) {
+                    const LONG result = delete_subkey(opened.get(), *below, current);
                     if (result != ERROR_SUCCESS)
                         tessel::log::info(L"! ERROR remove subkey failed: %d", int(result));
                 }
                 noted.push_back({std::wstring(user_data_path) + L"\\" + sid + L"\\Components\\" + component,
                                  current, values_with_key_paths(opened.get())});
-            }
+            });
         }
         // Deleted after the walk, which goes by index: plain ones first.
         const auto remove = [&](const noted_component& component) {
@@ -209,22 +227,23 @@ void remove_product_component(const std::wstring& upgrade_code, const std::wstri
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search Component %ls ", packed_component.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, read_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, read_access, current);
         if (!user_data)
             return;
 
-        std::vector<wchar_t> buffer(260);
-        std::wstring sid;
-        for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const unique_hkey components = open_subkey(user_data.get(), sid + L"\\Components", read_access, current);
+        for (const std::wstring& sid : subkey_names(user_data.get(), 260)) {
+            const std::wstring components_path = std::wstring(user_data_path) + L"\\" + sid + L"\\Components";
+            const unique_hkey components = open_reported(components_path, read_access, current);
             if (!components)
                 continue;
-            const unique_hkey component = open_subkey(components.get(), packed_component, change_access, current);
+            const unique_hkey component = open_or_report(components.get(), packed_component, change_access, current,
+                                                         L"HKLM\\" + components_path + L"\\" + packed_component);
             if (!component)
                 continue;
             const component_values values = values_of(component.get(), product);
+            // A value that cannot go has no line of its own.
             for (const std::wstring& value : values.ours)
-                RegDeleteValueW(component.get(), value.c_str());
+                tessel::registry2::delete_value_status(component.get(), value);
             if (values.ours.empty())
                 continue;
             if (values.others > 0) {
@@ -250,18 +269,17 @@ void remove_product_feature(const std::wstring& upgrade_code, const std::wstring
         const std::wstring product = find_product_code_by_upgrade_code(upgrade_code);
         tessel::log::info(L"Search %ls feature in %ls product", feature.c_str(), product.c_str());
         const view current = installer_registry_view();
-        const unique_hkey user_data = open_subkey(HKEY_LOCAL_MACHINE, user_data_path, change_access, current);
+        const unique_hkey user_data = open_reported(user_data_path, change_access, current);
         if (!user_data)
             return;
 
-        std::vector<wchar_t> buffer(260);
-        std::wstring sid;
-        for (DWORD s = 0; subkey_at(user_data.get(), s, buffer, sid); ++s) {
-            const unique_hkey features = open_subkey(user_data.get(), sid + L"\\Products\\" + product + L"\\Features",
-                                              change_access, current);
+        for (const std::wstring& sid : subkey_names(user_data.get(), 260)) {
+            const unique_hkey features = open_reported(
+                std::wstring(user_data_path) + L"\\" + sid + L"\\Products\\" + product + L"\\Features", change_access,
+                current);
             if (!features)
                 continue;
-            const LONG result = RegDeleteValueW(features.get(), feature.c_str());
+            const LONG result = tessel::registry2::delete_value_status(features.get(), feature);
             if (result == ERROR_SUCCESS)
                 tessel::log::info(L"Removed feature %ls from HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows"
                                   L"\\CurrentVersion\\Installer\\UserData\\%ls\\Products\\%ls\\Features",
@@ -295,15 +313,8 @@ const wchar_t uninstall_entries_path[] = L"SOFTWARE\\Microsoft\\Windows\\Current
 // enumeration goes by index.
 std::vector<std::wstring> subkeys_of(const std::wstring& path, view in)
 {
-    std::vector<std::wstring> names;
     const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, path, read_access, in);
-    if (!key)
-        return names;
-    std::vector<wchar_t> buffer(300);
-    std::wstring name;
-    for (DWORD index = 0; subkey_at(key.get(), index, buffer, name); ++index)
-        names.push_back(name);
-    return names;
+    return key ? subkey_names(key.get(), 300) : std::vector<std::wstring>();
 }
 
 bool key_exists(const std::wstring& path, view in)
@@ -399,10 +410,10 @@ private:
     void remove_tree(const std::wstring& parent, const std::wstring& name, view in,
                      const std::wstring& shown_parent = {})
     {
-        const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, parent, change_access, in);
+        const unique_hkey key = open_reported(parent, change_access, in, shown_parent);
         if (!key)
             return;
-        const LONG result = delete_tree(key.get(), name, in);
+        const LONG result = delete_subkey(key.get(), name, in, tessel::registry2::subtree::attempt_each);
         if (result == ERROR_FILE_NOT_FOUND)
             return;
         const std::wstring path = (shown_parent.empty() ? parent : shown_parent) + L"\\" + name;
@@ -418,15 +429,15 @@ private:
     // in it goes too.
     void remove_value_in_each(const std::wstring& parent)
     {
-        const unique_hkey keys = open_subkey(HKEY_LOCAL_MACHINE, parent, read_access, in_);
+        const unique_hkey keys = open_reported(parent, read_access, in_);
         if (!keys)
             return;
         for (const std::wstring& name : subkeys_of(parent, in_)) {
             const std::wstring path = parent + L"\\" + name;
-            const unique_hkey key = open_subkey(keys.get(), name, change_access, in_);
+            const unique_hkey key = open_or_report(keys.get(), name, change_access, in_, L"HKLM\\" + path);
             if (!key)
                 continue;
-            const LONG result = RegDeleteValueW(key.get(), packed_.c_str());
+            const LONG result = tessel::registry2::delete_value_status(key.get(), packed_);
             if (result == ERROR_FILE_NOT_FOUND)
                 continue;
             if (result != ERROR_SUCCESS) {
@@ -485,16 +496,10 @@ std::set<std::wstring> products_of_upgrade_code(const std::wstring& upgrade_code
             const unique_hkey key = open_subkey(HKEY_LOCAL_MACHINE, codes, read_access, current);
             if (!key)
                 continue;
-            wchar_t name[300];
-            for (DWORD index = 0;; ++index) {
-                DWORD length = 300;
-                if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                    ERROR_SUCCESS)
-                    break;
-                const std::wstring product(name, length);
-                if (is_packed_code(product))
-                    products.insert(upper_case(product));
-            }
+            walk_until_error(tessel::registry2::values(key.get(), 300), [&](const tessel::registry2::value_entry& value) {
+                if (value.read && is_packed_code(value.name))
+                    products.insert(upper_case(value.name));
+            });
         }
     } catch (...) {
         // What was found so far.

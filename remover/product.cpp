@@ -3,8 +3,10 @@
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"
+#include "toolbox/registry_cleaning.h"
 
 #include <windows.h>
+#include <optional>
 #include <set>
 
 namespace {
@@ -31,8 +33,12 @@ std::vector<std::wstring> matching_uninstall_keys(const std::string& product)
     const std::string wanted = tessel::lower_ascii(product);
     for (const std::wstring& name : names) {
         try {
-            const std::string display_name =
-                tessel::registry2::up_to_first_nul(uninstall.open(name, false).read_string("DisplayName"));
+            // An entry that is there but cannot be opened is named with its code.
+            const std::optional<tessel::registry2::key> entry =
+                open_or_report(uninstall, name, L"HKLM\\" + std::wstring(uninstall_path_wide) + L"\\" + name);
+            if (!entry)
+                continue;
+            const std::string display_name = tessel::registry2::up_to_first_nul(entry->read_string("DisplayName"));
             if (tessel::lower_ascii(display_name) != wanted)
                 continue;
         } catch (const std::exception&) {

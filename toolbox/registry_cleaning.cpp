@@ -15,18 +15,51 @@ const wchar_t uninstall_key[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 // The one autorun value that lives in the current user's Run key.
 const std::wstring current_user_autorun = family::sibling_names().third_product_autorun;
 
+void report_open_failure(const std::wstring& shown, long code)
+{
+    tessel::log::info(L"! ERROR open key %ls failed: %d", shown.c_str(), int(code));
+}
+
 } // namespace
+
+std::optional<tessel::registry2::key> open_or_report(const tessel::registry2::key& parent, const std::wstring& path,
+                                                     const std::wstring& shown, tessel::registry2::view in)
+{
+    try {
+        return parent.open_if_present(path, in);
+    } catch (const tessel::registry2::generic& e) {
+        report_open_failure(shown, e.code());
+        return std::nullopt;
+    }
+}
+
+tessel::unique_hkey open_or_report(HKEY parent, const std::wstring& path, REGSAM access, tessel::registry2::view in,
+                                   const std::wstring& shown)
+{
+    try {
+        return tessel::registry2::open_if_present(parent, path, access, in);
+    } catch (const tessel::registry2::generic& e) {
+        report_open_failure(shown, e.code());
+        return {};
+    }
+}
 
 bool remove_regkey(HKEY root, const std::wstring& parent_path, const std::wstring& subkey, bool recursive)
 {
     const std::wstring root_name = registry_root_name(root);
     std::optional<tessel::registry2::key> parent;
+    // Only a parent that is not there means there is nothing to remove; one
+    // that cannot be opened gets the same line, but the removal failed.
+    bool absent = false;
     try {
-        parent.emplace(tessel::registry2::key(root).open(parent_path, false));
+        parent = tessel::registry2::key(root).open_if_present(parent_path);
+        absent = !parent;
     } catch (const std::exception&) {
+    }
+    if (!parent) {
         tessel::log::info(L"!  Subkey %ls NOT removed as %ls\\%ls not FOUND !", subkey.c_str(), root_name.c_str(),
                           parent_path.c_str());
-        return true;
+        return absent;
     }
     try {
         parent->remove_key(subkey, recursive);

@@ -219,13 +219,13 @@ const wchar_t nothing_registered[] = L"{00000000-0000-0000-0000-000000000000}";
 
 unsigned long clean_64()
 {
-    installer_db_cleaner64 cleaner(nothing_registered);
+    clean_installer_database64(nothing_registered);
     return 0;
 }
 
 unsigned long clean_32()
 {
-    installer_db_cleaner32 cleaner(nothing_registered);
+    clean_installer_database32(nothing_registered);
     return 0;
 }
 

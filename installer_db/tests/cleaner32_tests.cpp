@@ -7,8 +7,7 @@
 // 64-bit view. The scenario therefore also holds a copy of that data in the
 // 32-bit view, where a 32-bit Windows keeps it, so that every step of the
 // cleaner has data to work on.
-#include "cleaner_scenario.h"
-#include "installer_db/packed_guid.h"
+#include "cleaning_suite.h"
 
 #include <gtest/gtest.h>
 
@@ -16,30 +15,30 @@ using namespace installer_test;
 
 namespace {
 
-class cleaner32 : public testing::Test
+struct thirty_two
 {
-protected:
-    static void SetUpTestSuite()
+    static const REGSAM user_data_view = KEY_WOW64_32KEY;
+
+    static void before_scenario() {}
+
+    static void after_scenario()
     {
-        setup_error_ = lay_scenario();
-        if (!setup_error_.empty())
-            return;
         copy_to_32_bit_view(std::wstring(machine_installer) + L"\\UpgradeCodes");
         copy_to_32_bit_view(std::wstring(machine_installer) + L"\\UserData");
-        run_ = run_cleaning(false, true);
-        lines_ = texts_of(parse_log(run_.console));
     }
 
-    void SetUp() override { ASSERT_EQ(setup_error_, ""); }
-
-    static std::string setup_error_;
-    static program_run run_;
-    static std::vector<std::string> lines_;
+    static program_run run() { return run_cleaning(false, true); }
 };
 
-std::string cleaner32::setup_error_;
-program_run cleaner32::run_;
-std::vector<std::string> cleaner32::lines_;
+using cleaner32 = cleaning<thirty_two>;
+
+} // namespace
+
+namespace installer_test {
+INSTANTIATE_TYPED_TEST_SUITE_P(thirty_two, cleaning, thirty_two);
+}
+
+namespace {
 
 TEST_F(cleaner32, reports_every_store_and_removal)
 {
@@ -85,42 +84,7 @@ TEST_F(cleaner32, reports_every_store_and_removal)
         "  C:\\Program Files (x86)\\Drummets\\Pellamore\\x.dll      is decremented to 2",
         "",
     };
-    EXPECT_EQ(run_.exit_code, 0u);
-    EXPECT_EQ(lines_, expected);
-}
-
-TEST_F(cleaner32, windows_installer_no_longer_knows_the_products)
-{
-    EXPECT_EQ(product_state(pellamore_product), INSTALLSTATE_UNKNOWN);
-    EXPECT_EQ(product_state(tools_product), INSTALLSTATE_UNKNOWN);
-}
-
-TEST_F(cleaner32, removes_the_feature_lists_with_the_registrations)
-{
-    // The classes' installer data is one key in both views.
-    EXPECT_FALSE(key_exists(feature_list_key(pellamore_product)));
-    EXPECT_TRUE(key_exists(feature_list_key(ostravel_product)));
-    EXPECT_TRUE(key_exists(feature_list_key(viewer_product)));
-}
-
-TEST_F(cleaner32, sibling_and_neighbour_stay_installed_with_their_shared_components)
-{
-    EXPECT_EQ(product_state(ostravel_product), INSTALLSTATE_DEFAULT);
-    EXPECT_EQ(product_state(viewer_product), INSTALLSTATE_DEFAULT);
-    EXPECT_EQ(related_products(viewer_upgrade), std::vector<std::wstring>{viewer_product});
-    EXPECT_EQ(component_state(ostravel_product, shared_languages_component), INSTALLSTATE_LOCAL);
-    EXPECT_EQ(component_state(viewer_product, kelzip_component), INSTALLSTATE_LOCAL);
-}
-
-TEST_F(cleaner32, components_keep_other_products_values)
-{
-    EXPECT_EQ(values_of(component_key(kelzip_component), KEY_WOW64_32KEY),
-              std::set<std::wstring>{pack_guid(viewer_product)});
-    EXPECT_EQ(values_of(component_key(shared_languages_component), KEY_WOW64_32KEY),
-              std::set<std::wstring>{pack_guid(ostravel_product)});
-    // Another product's value, whatever its length, keeps the component.
-    EXPECT_EQ(values_of(component_key(help_component), KEY_WOW64_32KEY),
-              std::set<std::wstring>{pack_guid(foreign_product)});
+    EXPECT_EQ(cleaned().lines, expected);
 }
 
 TEST_F(cleaner32, leaves_the_64_bit_user_data_to_the_64_bit_view)

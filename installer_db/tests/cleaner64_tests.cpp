@@ -2,8 +2,7 @@
 // under Wine's "winxp64" version setting (and, on the bare machine, under the
 // default one) cleans Pellamore's upgrade code from the installer data that
 // Wine's msiexec wrote.
-#include "cleaner_scenario.h"
-#include "installer_db/packed_guid.h"
+#include "cleaning_suite.h"
 
 #include <gtest/gtest.h>
 
@@ -11,37 +10,35 @@ using namespace installer_test;
 
 namespace {
 
-class cleaner64 : public testing::Test
+struct sixty_four
 {
-protected:
-    static void SetUpTestSuite()
-    {
-        // First on the machine as it was booted, before any package, under
-        // the default version setting: on every 64-bit Windows the remover's
-        // choice is this cleaner, as on XP below.
-        bare_lines_ = texts_of(parse_log(run_cleaning(false).console));
-        setup_error_ = lay_scenario();
-        if (!setup_error_.empty())
-            return;
-        // A subkey that can be neither opened nor deleted, inside Pellamore's
-        // registration: the depth-first deletion must give up on it.
-        make_dangling_link(product_key(pellamore_product) + L"\\Broken");
-        run_ = run_cleaning(true);
-        lines_ = texts_of(parse_log(run_.console));
-    }
+    static const REGSAM user_data_view = KEY_WOW64_64KEY;
 
-    void SetUp() override { ASSERT_EQ(setup_error_, ""); }
+    // First on the machine as it was booted, before any package, under the
+    // default version setting: on every 64-bit Windows the remover's choice
+    // is this cleaner, as on XP below.
+    static void before_scenario() { bare_lines = texts_of(parse_log(run_cleaning(false).console)); }
 
-    static std::vector<std::string> bare_lines_;
-    static std::string setup_error_;
-    static program_run run_;
-    static std::vector<std::string> lines_;
+    // A subkey that can be neither opened nor deleted, inside Pellamore's
+    // registration: the depth-first deletion must give up on it.
+    static void after_scenario() { make_dangling_link(product_key(pellamore_product) + L"\\Broken"); }
+
+    static program_run run() { return run_cleaning(true); }
+
+    static std::vector<std::string> bare_lines;
 };
 
-std::vector<std::string> cleaner64::bare_lines_;
-std::string cleaner64::setup_error_;
-program_run cleaner64::run_;
-std::vector<std::string> cleaner64::lines_;
+std::vector<std::string> sixty_four::bare_lines;
+
+using cleaner64 = cleaning<sixty_four>;
+
+} // namespace
+
+namespace installer_test {
+INSTANTIATE_TYPED_TEST_SUITE_P(sixty_four, cleaning, sixty_four);
+}
+
+namespace {
 
 TEST_F(cleaner64, says_so_when_the_classes_root_holds_no_installer_data)
 {
@@ -65,7 +62,7 @@ TEST_F(cleaner64, says_so_when_the_classes_root_holds_no_installer_data)
         "=================================================",
         "",
     };
-    EXPECT_EQ(bare_lines_, expected);
+    EXPECT_EQ(sixty_four::bare_lines, expected);
 }
 
 TEST_F(cleaner64, reports_every_store_and_removal)
@@ -121,34 +118,12 @@ TEST_F(cleaner64, reports_every_store_and_removal)
         "  C:\\Program Files (x86)\\Drummets\\Pellamore\\x.dll      is decremented to 2",
         "",
     };
-    EXPECT_EQ(run_.exit_code, 0u);
-    EXPECT_EQ(lines_, expected);
+    EXPECT_EQ(cleaned().lines, expected);
 }
 
-TEST_F(cleaner64, windows_installer_no_longer_knows_the_products)
+TEST_F(cleaner64, leaves_no_product_under_the_upgrade_code)
 {
-    EXPECT_EQ(product_state(pellamore_product), INSTALLSTATE_UNKNOWN);
-    EXPECT_EQ(product_state(tools_product), INSTALLSTATE_UNKNOWN);
     EXPECT_TRUE(related_products(pellamore_upgrade).empty());
-}
-
-TEST_F(cleaner64, removes_the_feature_lists_with_the_registrations)
-{
-    EXPECT_FALSE(key_exists(feature_list_key(pellamore_product)));
-    EXPECT_TRUE(key_exists(feature_list_key(ostravel_product)));
-    EXPECT_TRUE(key_exists(feature_list_key(viewer_product)));
-}
-
-TEST_F(cleaner64, sibling_and_neighbour_stay_installed_with_their_shared_components)
-{
-    EXPECT_EQ(product_state(ostravel_product), INSTALLSTATE_DEFAULT);
-    EXPECT_EQ(product_state(viewer_product), INSTALLSTATE_DEFAULT);
-    EXPECT_EQ(related_products(viewer_upgrade), std::vector<std::wstring>{viewer_product});
-    EXPECT_EQ(component_state(ostravel_product, shared_languages_component), INSTALLSTATE_LOCAL);
-    EXPECT_EQ(component_state(viewer_product, kelzip_component), INSTALLSTATE_LOCAL);
-    EXPECT_EQ(values_of(component_key(shared_languages_component)),
-              std::set<std::wstring>{pack_guid(ostravel_product)});
-    EXPECT_EQ(values_of(component_key(kelzip_component)), std::set<std::wstring>{pack_guid(viewer_product)});
 }
 
 TEST_F(cleaner64, counts_the_key_files_of_removed_components_only)
@@ -161,10 +136,9 @@ TEST_F(cleaner64, counts_the_key_files_of_removed_components_only)
 
 TEST_F(cleaner64, never_removes_a_component_value_it_could_not_read)
 {
-    // Pellamore's help component also holds another product's value too long
-    // for the buffer: the component stays with that value.
-    EXPECT_EQ(values_of(component_key(help_component)), std::set<std::wstring>{pack_guid(foreign_product)});
-    // Pellamore's own over-long value is not read, so it stays too.
+    // Pellamore's own over-long value is not read, so it stays. (Its help
+    // component, with another product's value too long for the buffer, stays
+    // with that value: components_keep_other_products_values.)
     EXPECT_EQ(values_of(component_key(long_path_component)), std::set<std::wstring>{pack_guid(pellamore_product)});
     EXPECT_FALSE(key_exists(component_key(private_component)));
     EXPECT_FALSE(key_exists(component_key(tray_component)));

@@ -20,7 +20,7 @@ int main()
     const DWORD chosen = GetEnvironmentVariableW(L"INSTALLER_DB_CLEANER", cleaner, 8);
     tessel::log::add(new tessel::log::console);
     if (chosen > 0 && std::wstring(cleaner) == L"32")
-        installer_db_cleaner32 cleaning(code);
+        clean_installer_database32(code);
     else
         clean_installer_database(code);
     tessel::log::shutdown();

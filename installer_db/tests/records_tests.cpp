@@ -180,4 +180,37 @@ TEST_F(records, an_unknown_upgrade_code_changes_nothing)
     EXPECT_EQ(values_of(component_key_of(pack_guid(kelzip_component))).size(), 2u);
 }
 
+// Last: the sealed keys stay for the rest of the program.
+TEST_F(records, names_a_record_it_cannot_open_with_the_code)
+{
+    // What no installer here writes: a user's component of Pellamore's and
+    // Pellamore's feature list in that user's data, both of which nobody may
+    // open.
+    const std::wstring packed = L"00112233445566778899AABBCCDDEEFF";
+    const std::wstring component = component_in(user_sid, packed);
+    write_string(component, pack_guid(pellamore_product), L"C:\\Other\\sealed.dll");
+    seal_key(HKEY_LOCAL_MACHINE, component, KEY_WOW64_64KEY);
+    const std::wstring features =
+        std::wstring(user_data) + L"\\" + user_sid + L"\\Products\\A52D47477B558BC4D939F12B1B3F27B6\\Features";
+    write_string(features, L"Sealed", L"");
+    seal_key(HKEY_LOCAL_MACHINE, features, KEY_WOW64_64KEY);
+
+    const log_capture log;
+    remove_product_component(pellamore_upgrade, packed);
+    remove_product_feature(pellamore_upgrade, L"Sealed");
+
+    const std::vector<std::string> find = {
+        "    Find ProductCode by UpgradeCode {5C1A7E20-3B94-4D6F-9E21-7A0C4B8D2F61}",
+        "    ProductCode is A52D47477B558BC4D939F12B1B3F27B6 ({7474D25A-55B7-4CB8-9D93-1FB2B1F3726B})",
+    };
+    std::vector<std::string> expected = find;
+    expected.push_back("Search Component " + narrow(packed) + " ");
+    expected.push_back("! ERROR open key HKLM\\" + narrow(component) + " failed: 5");
+    expected.insert(expected.end(), find.begin(), find.end());
+    expected.push_back("Search Sealed feature in A52D47477B558BC4D939F12B1B3F27B6 product");
+    expected.push_back("! ERROR open key HKLM\\" + narrow(features) + " failed: 5");
+    EXPECT_EQ(log.texts(), expected);
+    EXPECT_TRUE(key_is_sealed(HKEY_LOCAL_MACHINE, component, KEY_WOW64_64KEY));
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 // The installation folder fix-up and the search of real Uninstall entries in
 // the 32-bit view (the profile and version parsing: family/tests).
 #include "remover/product.h"
+#include "checks.h"
 #include "log_capture.h"
 #include "uninstall_entry.h"
 
@@ -107,4 +108,22 @@ TEST_F(uninstall_entries, nothing_found)
     ASSERT_EQ(3u, log.texts().size());
     EXPECT_EQ(std::string("ATTENTION: could not find keys about 'Pellamore' in 'HKLM\\") + uninstall_narrow + "' !",
               log.texts()[2]);
+}
+
+// Last: the sealed entry stays for the rest of the program.
+TEST_F(uninstall_entries, names_an_entry_it_cannot_open_with_the_code)
+{
+    add(L"{DDD}", {{L"DisplayName", L"Pellamore"}, {L"DisplayVersion", L"4.1.70"}, {L"InstallLocation", L"C:\\Apps\\"}});
+    add(L"{EEE}", {{L"DisplayName", L"Pellamore"}, {L"DisplayVersion", L"9.9.9"}});
+    seal_key(HKEY_LOCAL_MACHINE, std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{EEE}"));
+
+    log_capture log;
+    ProductInfo info("Pellamore");
+    EXPECT_TRUE(find_product_info(info));
+    EXPECT_EQ(std::vector<std::wstring>{L"{DDD}"}, info.uninstall_keys);
+    const std::vector<std::string> expected = {
+        "**** Search Pellamore info ****", "", found_line("{DDD}"),
+        std::string("! ERROR open key HKLM\\") + uninstall_narrow + "\\{EEE} failed: 5",
+        ". Product version: '4.1.70'", ". Installation directory: 'C:\\Apps\\'"};
+    EXPECT_EQ(expected, log.texts());
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -50,28 +51,22 @@ HKEY reopen(HKEY source, const wchar_t* empty_path, view in)
     HKEY opened = nullptr;
     const LONG status = open_with_fallback(source, empty_path, in, opened);
     if (status != ERROR_SUCCESS)
-        throw key_error(format("RegOpenKeyEx() failed: handle %i (%i)", handle_number(source), int(status)));
+        throw key_error(format("RegOpenKeyEx() failed: handle %i (%i)", handle_number(source), int(status)), status);
     return opened;
 }
 
-template<class Enumerate>
-std::set<std::wstring> list_names(HKEY handle, Enumerate enumerate, const char* call)
+[[noreturn]] void raise_listing_error(const char* call, HKEY handle, LONG status)
 {
-    std::set<std::wstring> names;
-    wchar_t name[name_buffer_chars];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = name_buffer_chars;
-        const LONG status = enumerate(handle, index, name, &length);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return names;
-        if (status != ERROR_SUCCESS)
-            throw key_error(format("%s() failed: handle %i (%i)", call, handle_number(handle), int(status)));
-        if (length != 0 && name[length - 1] == L'\0')
-            --length;
-        // The registry hands names out in nearly this order: a hint at the end
-        // makes most insertions constant-time.
-        names.emplace_hint(names.end(), name, length);
-    }
+    throw key_error(format("%s() failed: handle %i (%i)", call, handle_number(handle), int(status)), status);
+}
+
+// The name as the call reported it; a reported length that counts a
+// terminating zero loses it.
+void take_name(std::wstring& name, const wchar_t* buffer, DWORD length)
+{
+    if (length != 0 && buffer[length - 1] == L'\0')
+        --length;
+    name.assign(buffer, length);
 }
 
 struct value_info
@@ -93,7 +88,7 @@ value_info query_info(HKEY handle, const std::wstring& name)
 void check_type(const std::wstring& name, DWORD found, DWORD expected)
 {
     if (found == 0)
-        throw value_error(format("Not found: value \"%s\"", narrow(name).c_str()));
+        throw value_error(format("Not found: value \"%s\"", narrow(name).c_str()), ERROR_FILE_NOT_FOUND);
     if (found != expected)
         throw type_mismatch(format("Type mismatch: value \"%s\" expected %i found %i", narrow(name).c_str(),
                                    int(expected), int(found)));
@@ -110,13 +105,15 @@ void query_data(HKEY handle, const std::wstring& name, void* buffer, DWORD expec
         throw size_mismatch(format("Size mismatch: value \"%s\" expected %i found %i", narrow(name).c_str(),
                                    int(expected), int(reported)));
     if (status != ERROR_SUCCESS)
-        throw value_error(format("RegQueryValueEx() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)));
+        throw value_error(format("RegQueryValueEx() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)),
+                          status);
 }
 
 [[noreturn]] void raise_expansion_error(const std::wstring& name, DWORD error)
 {
     throw value_error(format("ExpandEnvironmentStrings() failed: value \"%s\" (%i)", narrow(name).c_str(),
-                             int(error)));
+                             int(error)),
+                      long(error));
 }
 
 // The text as a zero-terminated string with its %variables% replaced. A text
@@ -143,26 +140,80 @@ void set_value(HKEY handle, const std::wstring& name, DWORD type, const void* da
 {
     const LONG status = RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes);
     if (status != ERROR_SUCCESS)
-        throw value_error(format("RegSetValueEx() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)));
+        throw value_error(format("RegSetValueEx() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)),
+                          status);
+}
+
+std::set<std::wstring> sorted_subkey_names(HKEY key)
+{
+    std::set<std::wstring> names;
+    // The registry hands names out in nearly this order: a hint at the end
+    // makes most insertions constant-time.
+    for (const std::wstring& name : subkeys(key, name_buffer_chars))
+        names.emplace_hint(names.end(), name);
+    return names;
 }
 
 using delete_key_ex_fn = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
 
-// "RegDeleteKeyExW" of "ADVAPI32.DLL" with a reference on the library for as
-// long as the lookup lives; a null entry where the system has none.
-struct view_aware_deletion
+// "RegDeleteKeyExW", looked up once; null where the system has none. The
+// layer imports ADVAPI32, which therefore stays loaded for the process's life.
+delete_key_ex_fn view_aware_deletion() noexcept
 {
-    view_aware_deletion()
-        : library(LoadLibraryA("ADVAPI32.DLL")),
-          entry(library ? reinterpret_cast<delete_key_ex_fn>(
-                              reinterpret_cast<void*>(GetProcAddress(library.get(), "RegDeleteKeyExW")))
-                        : nullptr)
-    {
-    }
+    static const delete_key_ex_fn entry = reinterpret_cast<delete_key_ex_fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ADVAPI32.DLL"), "RegDeleteKeyExW")));
+    return entry;
+}
 
-    unique_module library;
-    delete_key_ex_fn entry;
-};
+[[noreturn]] void raise_open_error(const std::wstring& path, LONG status)
+{
+    throw key_error(format("RegOpenKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)), status);
+}
+
+// The key itself, once nothing is below it.
+void delete_single_key(HKEY parent, const std::wstring& name, view in)
+{
+    LONG status = ERROR_PROC_NOT_FOUND;
+    if (in == view::default_view)
+        status = RegDeleteKeyW(parent, name.c_str());
+    else if (const delete_key_ex_fn entry = view_aware_deletion())
+        status = entry(parent, name.c_str(), with_view(0, in), 0);
+    if (status != ERROR_SUCCESS)
+        throw key_error(format("RegDeleteKey() failed: key \"%s\" (%i)", narrow(name).c_str(), int(status)), status);
+}
+
+// A key that cannot be opened or listed is not attempted: its subtree is
+// unknown.
+void delete_tree(HKEY parent, const std::wstring& name, view in, subtree how)
+{
+    std::exception_ptr first_failure;
+    if (how != subtree::refuse) {
+        HKEY opened = nullptr;
+        const LONG status = open_with_fallback(parent, name.c_str(), in, opened);
+        if (status != ERROR_SUCCESS)
+            raise_open_error(name, status);
+        const unique_hkey below(opened);
+        // Listed whole before any goes: deletions move the indexes.
+        for (const std::wstring& child : sorted_subkey_names(below.get())) {
+            try {
+                delete_tree(below.get(), child, in, how);
+            } catch (...) {
+                if (how == subtree::stop_at_failure)
+                    throw;
+                if (!first_failure)
+                    first_failure = std::current_exception();
+            }
+        }
+    }
+    try {
+        delete_single_key(parent, name, in);
+    } catch (...) {
+        if (!first_failure)
+            throw;
+    }
+    if (first_failure)
+        std::rethrow_exception(first_failure);
+}
 
 } // namespace
 
@@ -178,19 +229,16 @@ REGSAM with_view(REGSAM access, view in) noexcept
     }
 }
 
-LONG delete_subkey(HKEY parent, const std::wstring& name, view in) noexcept
+unique_hkey open_if_present(HKEY parent, const std::wstring& path, REGSAM access, view in)
 {
-    if (in == view::default_view)
-        return RegDeleteKeyW(parent, name.c_str());
-    const view_aware_deletion deletion;
-    if (!deletion.entry)
-        return ERROR_PROC_NOT_FOUND;
-    return deletion.entry(parent, name.c_str(), with_view(0, in), 0);
-}
-
-bool has_view_aware_deletion() noexcept
-{
-    return view_aware_deletion().entry != nullptr;
+    unique_hkey opened;
+    const LONG status = RegOpenKeyExW(parent, path.c_str(), 0, with_view(access, in), opened.put());
+    if (status == ERROR_SUCCESS)
+        return opened;
+    opened.release();  // whatever the failed call left there is no handle
+    if (status != ERROR_FILE_NOT_FOUND)
+        raise_open_error(path, status);
+    return opened;
 }
 
 unique_hkey open_subkey(HKEY parent, const std::wstring& path, REGSAM access, view in, LONG* status) noexcept
@@ -202,6 +250,151 @@ unique_hkey open_subkey(HKEY parent, const std::wstring& path, REGSAM access, vi
     if (result != ERROR_SUCCESS)
         opened.release();  // whatever the failed call left there is no handle
     return opened;
+}
+
+subkeys::subkeys(HKEY key, DWORD name_chars) : key_(key), buffer_(name_chars) {}
+
+subkeys::iterator subkeys::begin()
+{
+    index_ = 0;
+    done_ = false;
+    read();
+    return iterator(*this);
+}
+
+subkeys::iterator& subkeys::iterator::operator++()
+{
+    ++walk_->index_;
+    walk_->read();
+    return *this;
+}
+
+void subkeys::read()
+{
+    DWORD length = DWORD(buffer_.size());
+    const LONG status = RegEnumKeyExW(key_, index_, buffer_.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) {
+        done_ = true;
+        return;
+    }
+    if (status != ERROR_SUCCESS)
+        raise_listing_error("RegEnumKeyEx", key_, status);
+    take_name(name_, buffer_.data(), length);
+}
+
+std::wstring value_entry::text() const
+{
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    return up_to_first_nul(std::move(text));
+}
+
+values::values(HKEY key, DWORD name_chars, DWORD data_bytes)
+    : key_(key), name_buffer_(name_chars), data_buffer_(data_bytes)
+{
+}
+
+values values::whole(HKEY key)
+{
+    DWORD longest_name = 0;
+    DWORD longest_data = 0;
+    const LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         &longest_name, &longest_data, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        raise_listing_error("RegQueryInfoKey", key, status);
+    // The longest name is counted without its terminator; data gets room
+    // for one the value may lack.
+    return values(key, longest_name + 1, longest_data + sizeof(wchar_t));
+}
+
+values::iterator values::begin()
+{
+    index_ = 0;
+    done_ = false;
+    read();
+    return iterator(*this);
+}
+
+values::iterator& values::iterator::operator++()
+{
+    ++walk_->index_;
+    walk_->read();
+    return *this;
+}
+
+void values::read()
+{
+    DWORD name_length = DWORD(name_buffer_.size());
+    DWORD data_length = DWORD(data_buffer_.size());
+    const bool with_data = !data_buffer_.empty();
+    entry_ = value_entry{};
+    const LONG status = RegEnumValueW(key_, index_, name_buffer_.data(), &name_length, nullptr, &entry_.type,
+                                      with_data ? data_buffer_.data() : nullptr, with_data ? &data_length : nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) {
+        done_ = true;
+        return;
+    }
+    if (status == ERROR_MORE_DATA) {
+        entry_.type = 0;
+        return;  // met unread
+    }
+    if (status != ERROR_SUCCESS)
+        raise_listing_error("RegEnumValue", key_, status);
+    entry_.read = true;
+    take_name(entry_.name, name_buffer_.data(), name_length);
+    if (with_data)
+        entry_.data = std::span<const BYTE>(data_buffer_.data(), data_length);
+}
+
+void delete_key(HKEY parent, const std::wstring& name, view in, subtree how)
+{
+    // An empty name opens and deletes the parent itself: a deletion with its
+    // subtree would empty the whole key the caller holds.
+    if (name.empty())
+        throw key_error(format("RegDeleteKey() failed: key \"\" (%i)", int(ERROR_INVALID_PARAMETER)),
+                        ERROR_INVALID_PARAMETER);
+    delete_tree(parent, name, in, how);
+}
+
+void delete_value(HKEY key, const std::wstring& name)
+{
+    const LONG status = RegDeleteValueW(key, name.c_str());
+    if (status != ERROR_SUCCESS)
+        throw key_error(format("RegDeleteValue() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)),
+                        status);
+}
+
+bool has_view_aware_deletion() noexcept
+{
+    return view_aware_deletion() != nullptr;
+}
+
+namespace {
+
+// The code of the failure the deletion raised.
+template <class Deletion>
+LONG status_of(Deletion deletion) noexcept
+{
+    try {
+        deletion();
+        return ERROR_SUCCESS;
+    } catch (const generic& e) {
+        return e.code();
+    } catch (...) {
+        return ERROR_NO_UNICODE_TRANSLATION;  // a failure whose name the message could not hold
+    }
+}
+
+} // namespace
+
+LONG delete_subkey(HKEY parent, const std::wstring& name, view in, subtree how) noexcept
+{
+    return status_of([&] { delete_key(parent, name, in, how); });
+}
+
+LONG delete_value_status(HKEY key, const std::wstring& name) noexcept
+{
+    return status_of([&] { delete_value(key, name); });
 }
 
 std::wstring up_to_first_nul(std::wstring text)
@@ -233,29 +426,41 @@ key key::open(const std::wstring& path, bool create, view in) const
         const LONG status = RegCreateKeyExW(handle(), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                             with_view(full_access, in), nullptr, &opened, nullptr);
         if (status != ERROR_SUCCESS)
-            throw key_error(format("RegCreateKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)));
+            throw key_error(format("RegCreateKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)),
+                            status);
     } else {
         const LONG status = open_with_fallback(handle(), path.c_str(), in, opened);
         if (status != ERROR_SUCCESS)
-            throw key_error(format("RegOpenKeyEx() failed: key \"%s\" (%i)", narrow(path).c_str(), int(status)));
+            raise_open_error(path, status);
     }
+    return key(opened, adopt{});
+}
+
+std::optional<key> key::open_if_present(const std::wstring& path, view in) const
+{
+    HKEY opened = nullptr;
+    const LONG status = open_with_fallback(handle(), path.c_str(), in, opened);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return std::nullopt;
+    if (status != ERROR_SUCCESS)
+        raise_open_error(path, status);
     return key(opened, adopt{});
 }
 
 std::set<std::wstring> key::subkey_names() const
 {
-    auto enumerate = [](HKEY handle, DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumKeyExW(handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    };
-    return list_names(handle(), enumerate, "RegEnumKeyEx");
+    return sorted_subkey_names(handle());
 }
 
 std::set<std::wstring> key::value_names() const
 {
-    auto enumerate = [](HKEY handle, DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumValueW(handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    };
-    return list_names(handle(), enumerate, "RegEnumValue");
+    std::set<std::wstring> names;
+    for (const value_entry& value : values(handle(), name_buffer_chars)) {
+        if (!value.read)
+            raise_listing_error("RegEnumValue", handle(), ERROR_MORE_DATA);
+        names.emplace_hint(names.end(), value.name);
+    }
+    return names;
 }
 
 std::wstring key::read_string(const std::wstring& name) const
@@ -300,25 +505,12 @@ void key::write_dword(const std::wstring& name, std::uint32_t number) const
 
 void key::remove_value(const std::wstring& name) const
 {
-    const LONG status = RegDeleteValueW(handle(), name.c_str());
-    if (status != ERROR_SUCCESS)
-        throw key_error(format("RegDeleteValue() failed: value \"%s\" (%i)", narrow(name).c_str(), int(status)));
+    delete_value(handle(), name);
 }
 
 void key::remove_key(const std::wstring& name, bool recursive, view in) const
 {
-    // An empty name opens and deletes this very key: a recursive removal would
-    // empty the whole key the caller holds.
-    if (name.empty())
-        throw key_error(format("RegDeleteKey() failed: key \"\" (%i)", int(ERROR_INVALID_PARAMETER)));
-    if (recursive) {
-        const key subkey = open(name, false, in);
-        for (const std::wstring& child : subkey.subkey_names())
-            subkey.remove_key(child, true, in);
-    }
-    const LONG status = delete_subkey(handle(), name, in);
-    if (status != ERROR_SUCCESS)
-        throw key_error(format("RegDeleteKey() failed: key \"%s\" (%i)", narrow(name).c_str(), int(status)));
+    delete_key(handle(), name, in, recursive ? subtree::stop_at_failure : subtree::refuse);
 }
 
 } // namespace tessel::registry2

@@ -15,6 +15,13 @@ bool key_exists(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Whether that key exists and holds a value of that name.
 bool value_exists(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = 0);
 
+// Gives the key at path below root an empty access list: nobody may open it
+// (5), though it can still be deleted by name. Raises std::runtime_error when
+// that cannot be done.
+void seal_key(HKEY root, const std::wstring& path, REGSAM view = 0);
+// Whether that key is there but cannot be opened for reading.
+bool key_is_sealed(HKEY root, const std::wstring& path, REGSAM view = 0);
+
 // Whether a file or folder is at path.
 bool file_exists(const std::string& path);
 bool file_exists(const std::wstring& path);

@@ -28,6 +28,8 @@ TEST(remove_regkey, outcomes)
 {
     make_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Tree\\Branch\\Leaf").write_dword(L"v", 1);
     make_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Single");
+    make_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Sealed\\Child");
+    seal_key(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Sealed");
 
     struct removal {
         const wchar_t* parent;
@@ -39,6 +41,9 @@ TEST(remove_regkey, outcomes)
         // A missing parent: nothing to remove, which is fine.
         {L"Software\\NoSuchParent", L"Child", true, true,
          L"!  Subkey Child NOT removed as HKEY_CURRENT_USER\\Software\\NoSuchParent not FOUND !"},
+        // A parent that cannot be opened has the same line, but is no success.
+        {L"Software\\ToolboxTests\\Sealed", L"Child", true, false,
+         L"!  Subkey Child NOT removed as HKEY_CURRENT_USER\\Software\\ToolboxTests\\Sealed not FOUND !"},
         {L"Software\\ToolboxTests", L"Missing", true, false,
          L"!  Failed to remove regkey 'HKEY_CURRENT_USER\\Software\\ToolboxTests\\Missing' !"},
         {L"Software\\ToolboxTests", L"Tree", false, false,
@@ -60,6 +65,28 @@ TEST(remove_regkey, outcomes)
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Tree"));
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Single"));
     EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, L"Software\\ToolboxTests"));
+    EXPECT_TRUE(key_is_sealed(HKEY_CURRENT_USER, L"Software\\ToolboxTests\\Sealed"));
+}
+
+TEST(open_or_report, an_absent_key_is_no_news_one_that_cannot_be_opened_is)
+{
+    make_key(HKEY_CURRENT_USER, L"Software\\ReportedOpens\\There");
+    make_key(HKEY_CURRENT_USER, L"Software\\ReportedOpens\\Sealed");
+    seal_key(HKEY_CURRENT_USER, L"Software\\ReportedOpens\\Sealed");
+    const tessel::registry2::key parent = make_key(HKEY_CURRENT_USER, L"Software\\ReportedOpens");
+    const tessel::registry2::view own = tessel::registry2::view::default_view;
+
+    log_capture log;
+    EXPECT_TRUE(open_or_report(parent, L"There", L"shown"));
+    EXPECT_TRUE(open_or_report(parent.handle(), L"There", KEY_READ, own, L"shown"));
+    EXPECT_FALSE(open_or_report(parent, L"Absent", L"shown"));
+    EXPECT_FALSE(open_or_report(parent.handle(), L"Absent", KEY_READ, own, L"shown"));
+    EXPECT_TRUE(log.texts().empty());
+    EXPECT_FALSE(open_or_report(parent, L"Sealed", L"HKCU\\Software\\ReportedOpens\\Sealed"));
+    EXPECT_FALSE(open_or_report(parent.handle(), L"Sealed", KEY_READ, own, L"the sealed key"));
+    EXPECT_EQ((std::vector<std::string>{"! ERROR open key HKCU\\Software\\ReportedOpens\\Sealed failed: 5",
+                                        "! ERROR open key the sealed key failed: 5"}),
+              log.texts());
 }
 
 TEST(remove_uninstall_entries, each_code_with_its_subtree)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tessel/exception.h"
+#include "tessel/registry2/key.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ void expect_raise(const std::function<void()>& action, const std::string& catego
         EXPECT_EQ(category, e.category());
         EXPECT_EQ(message, e.message());
         EXPECT_EQ(category + "[" + message + "]", e.what());
+        // A message that names the system's code carries it for callers.
+        const std::size_t open = message.rfind(" (");
+        if (open != std::string::npos && message.back() == ')') {
+            const auto* registry_error = dynamic_cast<const tessel::registry2::generic*>(&e);
+            ASSERT_NE(nullptr, registry_error) << category;
+            EXPECT_EQ(message.substr(open + 2, message.size() - open - 3), std::to_string(registry_error->code()));
+        }
     }
 }
 

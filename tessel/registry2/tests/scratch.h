@@ -28,7 +28,8 @@ void restrict_access(HKEY handle, const wchar_t* dacl);
 std::string handle_text(HKEY handle);
 
 // Runs `action` and checks that it raises a tessel exception of `category`
-// with exactly `message`.
+// with exactly `message`; a registry error whose message ends with the
+// system's code in parentheses must carry that code.
 void expect_raise(const std::function<void()>& action, const std::string& category, const std::string& message);
 
 // HKCU\Software\registry2_tests\<test name>, emptied before the test and removed after.

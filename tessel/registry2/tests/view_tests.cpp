@@ -67,8 +67,12 @@ TEST_F(views, removal_in_a_view_takes_the_tree_there_and_leaves_the_other_view)
     EXPECT_FALSE(exists_in(std::wstring(top) + L"\\tree", KEY_WOW64_64KEY));
     EXPECT_TRUE(exists_in(std::wstring(top) + L"\\tree\\a\\b", KEY_WOW64_32KEY));
 
-    EXPECT_EQ(LONG(ERROR_FILE_NOT_FOUND),
-              tessel::registry2::delete_subkey(parent.handle(), L"tree", view::view_64));
+    try {
+        tessel::registry2::delete_key(parent.handle(), L"tree", view::view_64, tessel::registry2::subtree::refuse);
+        ADD_FAILURE() << "a missing key was deleted";
+    } catch (const tessel::registry2::key_error& e) {
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, e.code()) << "the view-aware call's own answer";
+    }
     expect_raise([&] { parent.remove_key(L"tree", false, view::view_64); }, "registry2.key_error",
                  "RegDeleteKey() failed: key \"tree\" (2)");
     // A key with subkeys is refused by the view-aware call as by the plain one.
