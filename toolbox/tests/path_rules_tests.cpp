@@ -298,5 +298,5 @@ TEST(restart, only_below_the_program_and_windows_folders)
         {L"C:\\Program Files (x86) copy\\held.dat", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(c.may_wait, may_wait_for_restart(c.path)) << tessel::unicode::to_narrow(c.path, CP_ACP, false);
+        EXPECT_EQ(c.may_wait, may_wait_for_restart(c.path)) << tessel::unicode::to_ansi(c.path);
 }

@@ -16,7 +16,7 @@ namespace {
 
 std::string shown(const std::wstring& text)
 {
-    return tessel::unicode::to_narrow(text, CP_ACP, false);
+    return tessel::unicode::to_ansi(text);
 }
 
 const wchar_t user[] = L"S-1-5-21-1111-2222-3333-1001";
