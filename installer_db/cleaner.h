@@ -1,12 +1,11 @@
 // Removal of one product family's Windows Installer registrations, found by
 // upgrade code, from the installer's registry database: the upgrade code, the
-// registrations of its products with their feature lists, their component registrations, and the
-// SharedDLLs counters of the components' key files.
+// registrations of its products with their feature lists, their component
+// registrations, and the SharedDLLs counters of the components' key files.
 //
 // Each cleaning writes its report to the log; it raises nothing. The 64-bit
-// cleaner works in the 64-bit registry view (the remover's choice on 64-bit
-// Windows XP and Server 2003); the 32-bit cleaner works through the registry
-// access layer in the calling process's own view.
+// cleaner works in the 64-bit registry view (the remover's choice on every
+// 64-bit Windows); the 32-bit cleaner in the calling process's own view.
 #pragma once
 
 #include <string>
