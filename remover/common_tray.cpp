@@ -2,6 +2,7 @@
 
 #include "family/names.h"
 #include "installer_db/records.h"
+#include "installer_db/registration.h"
 #include "tessel/log/log.h"
 #include "tessel/lower_case.h"
 #include "tessel/registry2/key.h"

@@ -4,6 +4,7 @@
 #include "installer_db/cleaner.h"
 #include "installer_db/packed_guid.h"
 #include "installer_db/records.h"
+#include "installer_db/registration.h"
 #include "remover/common_tray.h"
 #include "remover/sundrel.h"
 #include "tessel/log/log.h"

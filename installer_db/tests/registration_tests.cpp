@@ -4,6 +4,7 @@
 // view, with the Uninstall entries of 32-bit packages in the 32-bit one).
 #include "installer_db/packed_guid.h"
 #include "installer_db/records.h"
+#include "installer_db/registration.h"
 #include "installer_support.h"
 #include "checks.h"
 #include "log_capture.h"
