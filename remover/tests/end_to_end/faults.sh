@@ -55,12 +55,7 @@ captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
 c=$WINEPREFIX/drive_c
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# text LOG: the log's texts, without byte-order mark, stamps and carriage returns.
-text() { sed 's/^\xef\xbb\xbf//; s/\r$//; s/^[0-9/]* [0-9:]* .  //' "$1"; }
-has_line() { text "$1" | grep -qxF -- "$2" || fail "no line \"$2\" in ${1##*/}"; }
-has_text() { text "$1" | grep -qF -- "$2" || fail "no line with \"$2\" in ${1##*/}"; }
+. "$here/log_checks.sh"
 # reg_import VIEW: imports the .reg text on standard input (UTF-8) as reg
 # export writes it, UTF-16 with a byte-order mark, into the view (32 or 64).
 reg_import() {

@@ -52,11 +52,7 @@ captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
 c=$WINEPREFIX/drive_c
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# text LOG: the log's texts, without byte-order mark, stamps and carriage returns.
-text() { sed 's/^\xef\xbb\xbf//; s/\r$//; s/^[0-9/]* [0-9:]* .  //' "$1"; }
-has_line() { text "$1" | grep -qxF -- "$2" || fail "no line \"$2\" in ${1##*/}"; }
+. "$here/log_checks.sh"
 
 "$machine/install-scenario" --build "$build" "$scenario"
 

@@ -52,8 +52,7 @@ wine64=/usr/lib/wine/wine64
 captures=$WINE_SCRATCH/captures
 mkdir -p "$captures"
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$here/log_checks.sh"
 
 "$machine/install-scenario" --build "$build" "$scenario"
 
